@@ -1,0 +1,152 @@
+// The only door to Windows. One function per Win32 call the launcher makes,
+// with the same arguments and results, in portable types. The Windows build
+// links win32.cpp; the host tests link a simulated Windows instead.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+enum class Handle : std::uintptr_t {};
+enum class Key : std::uintptr_t {};
+enum class Window : std::uintptr_t {};
+enum class Instance : std::uintptr_t {};
+
+inline constexpr Handle kNoHandle{0};
+inline constexpr Handle kInvalidHandle{~std::uintptr_t{0}};
+inline constexpr Window kNoWindow{0};
+inline constexpr Key kNoKey{0};
+// Predefined roots are sign-extended 32-bit values, as <winreg.h> defines them.
+inline constexpr Key kClassesRoot{static_cast<std::uintptr_t>(std::intptr_t{INT32_MIN})};
+inline constexpr Key kCurrentUser{static_cast<std::uintptr_t>(std::intptr_t{INT32_MIN} + 1)};
+
+// Error codes.
+inline constexpr std::int32_t kErrorSuccess = 0;
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorPathNotFound = 3;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorNoMoreFiles = 18;
+inline constexpr std::uint32_t kErrorSharingViolation = 32;
+inline constexpr std::uint32_t kErrorBadLength = 24;
+inline constexpr std::uint32_t kErrorInvalidName = 123;
+inline constexpr std::uint32_t kErrorMoreData = 234;
+
+// Registry.
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
+inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
+inline constexpr std::uint32_t kKeySetValue = 0x0002;
+inline constexpr std::uint32_t kKeyEnumerateSubKeys = 0x0008;
+inline constexpr std::uint32_t kStandardRightsRead = 0x00020000;
+inline constexpr std::uint32_t kKeyRead = 0x00020019;
+inline constexpr std::uint32_t kKeyAllAccess = 0x000F003F;
+
+// Files.
+inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
+inline constexpr std::uint32_t kFileAttributeNormal = 0x80;
+inline constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;
+inline constexpr std::uint32_t kGenericRead = 0x80000000;
+inline constexpr std::uint32_t kFileShareRead = 0x1;
+inline constexpr std::uint32_t kOpenExisting = 3;
+
+// Processes and windows.
+inline constexpr std::uint32_t kSnapProcess = 0x2;
+inline constexpr std::uint32_t kSeeMaskNoCloseProcess = 0x40;
+inline constexpr std::int32_t kShowNormal = 1;
+inline constexpr std::uint32_t kPmNoRemove = 0;
+inline constexpr std::uint32_t kPmRemove = 1;
+inline constexpr std::uint32_t kWmQuit = 0x0012;
+inline constexpr std::uint32_t kWmMouseFirst = 0x0200;
+inline constexpr std::uint32_t kWmMouseHWheel = 0x020E;
+
+// Sizes of the Win32 records in the 32-bit build; win32.cpp checks them.
+inline constexpr std::uint32_t kOsVersionInfoSize = 276;
+inline constexpr std::uint32_t kProcessEntrySize = 556;
+inline constexpr std::uint32_t kShellExecuteInfoSize = 60;
+inline constexpr int kMaxPath = 260;
+
+struct OsVersionInfo {
+  std::uint32_t dwOSVersionInfoSize;
+  std::uint32_t dwMajorVersion;
+  std::uint32_t dwMinorVersion;
+  std::uint32_t dwBuildNumber;
+  std::uint32_t dwPlatformId;
+  char16_t szCSDVersion[128];
+};
+
+// Only the attributes of the first entry are ever looked at.
+struct FindData {
+  std::uint32_t dwFileAttributes;
+};
+
+struct ProcessEntry {
+  std::uint32_t dwSize;
+  std::uint32_t cntUsage;
+  std::uint32_t th32ProcessID;
+  std::uintptr_t th32DefaultHeapID;
+  std::uint32_t th32ModuleID;
+  std::uint32_t cntThreads;
+  std::uint32_t th32ParentProcessID;
+  std::int32_t pcPriClassBase;
+  std::uint32_t dwFlags;
+  char16_t szExeFile[kMaxPath];
+};
+
+struct ShellExecuteInfo {
+  std::uint32_t cbSize;
+  std::uint32_t fMask;
+  Window hwnd;
+  const char16_t* lpVerb;
+  const char16_t* lpFile;
+  const char16_t* lpParameters;
+  const char16_t* lpDirectory;
+  std::int32_t nShow;
+  Instance hInstApp;
+  Handle hProcess;  // out, with kSeeMaskNoCloseProcess
+};
+
+struct Msg {
+  Window hwnd;
+  std::uint32_t message;
+  std::uintptr_t wParam;
+  std::intptr_t lParam;
+  std::uint32_t time;
+};
+
+// advapi32
+std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam,
+                           Key* result);
+std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t* reserved, std::uint32_t* type,
+                              std::uint8_t* data, std::uint32_t* data_size);
+std::int32_t RegCloseKey(Key key);
+
+// kernel32
+bool GetVersionExW(OsVersionInfo* info);
+std::uint32_t GetFileAttributesW(const char16_t* path);
+std::uint32_t GetLastError();
+Handle FindFirstFileW(const char16_t* path, FindData* data);
+bool FindClose(Handle find);
+Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share, void* security,
+                   std::uint32_t disposition, std::uint32_t flags, Handle template_file);
+bool CloseHandle(Handle handle);
+Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t process_id);
+bool Process32FirstW(Handle snapshot, ProcessEntry* entry);
+bool Process32NextW(Handle snapshot, ProcessEntry* entry);
+void Sleep(std::uint32_t milliseconds);
+
+// shell32
+bool ShellExecuteExW(ShellExecuteInfo* info);
+Instance ShellExecuteW(Window owner, const char16_t* verb, const char16_t* file, const char16_t* parameters,
+                       const char16_t* directory, std::int32_t show);
+
+// user32
+bool PeekMessageW(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max,
+                  std::uint32_t remove);
+bool PeekMessageA(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max,
+                  std::uint32_t remove);
+bool IsWindowUnicode(Window window);
+
+}  // namespace platform

@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+"""Draws res/launcher.ico: a play triangle on a rounded teal tile, at 16, 32
+and 48 pixels, as 32-bit images with alpha. Standard library only."""
+import struct
+import sys
+from pathlib import Path
+
+TILE = (0x1F, 0x8A, 0x8E)
+TRIANGLE = (0xFF, 0xF4, 0xD6)
+
+
+def coverage(inside, x, y, samples=4):
+    """Fraction of pixel (x, y) that inside() covers, by supersampling."""
+    hits = sum(inside(x + (i + 0.5) / samples, y + (j + 0.5) / samples)
+               for i in range(samples) for j in range(samples))
+    return hits / samples ** 2
+
+
+def pixel(size, x, y):
+    s = float(size)
+    radius = s * 0.22
+
+    def in_tile(px, py):
+        cx = min(max(px, radius), s - radius)
+        cy = min(max(py, radius), s - radius)
+        return (px - cx) ** 2 + (py - cy) ** 2 <= radius ** 2
+
+    def in_triangle(px, py):
+        left, top, bottom, tip = s * 0.36, s * 0.26, s * 0.74, s * 0.76
+        if px < left or px > tip:
+            return False
+        half = (bottom - top) / 2 * (tip - px) / (tip - left)
+        return abs(py - s / 2) <= half
+
+    tile = coverage(in_tile, x, y)
+    mark = coverage(in_triangle, x, y)
+    rgb = [round(t * (1 - mark) + m * mark) for t, m in zip(TILE, TRIANGLE)]
+    return rgb, round(255 * tile)
+
+
+def image(size):
+    """A BITMAPINFOHEADER image: bottom-up BGRA rows, then the AND mask."""
+    rows = []
+    for y in reversed(range(size)):
+        row = b""
+        for x in range(size):
+            (r, g, b), a = pixel(size, x, y)
+            row += bytes((b, g, r, a))
+        rows.append(row)
+    mask_stride = ((size + 31) // 32) * 4
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+    return header + b"".join(rows) + bytes(mask_stride * size)
+
+
+def icon(sizes):
+    images = [image(s) for s in sizes]
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, data in zip(sizes, images):
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    return out + b"".join(images)
+
+
+if __name__ == "__main__":
+    target = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).with_name("launcher.ico"))
+    target.write_bytes(icon([16, 32, 48]))

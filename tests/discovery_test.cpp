@@ -1,0 +1,133 @@
+#include <functional>
+
+#include "tests/sim_test.h"
+
+namespace {
+
+using browser::BrowserCommand;
+using browser::SplitCommand;
+
+constexpr char16_t kQuoted[] = u"\"C:\\Browser\\browser.exe\" -osint -url \"%1\"";
+
+TEST(SplitCommand, ProgramEndsAtTheFirstQuoteAfterTheFirstCharacter) {
+  struct Case {
+    const char16_t* command;
+    const char16_t* program;
+    const char16_t* arguments;
+  } cases[] = {
+      {kQuoted, u"\"C:\\Browser\\browser.exe\"", u" -osint -url \"%1\""},
+      {u"\"C:\\B\\b.exe\"", u"\"C:\\B\\b.exe\"", u""},
+      {u"C:\\Browser\\browser.exe %1", u"", u"C:\\Browser\\browser.exe %1"},
+      {u"C:\\Browser\\browser.exe -url \"%1\"", u"C:\\Browser\\browser.exe -url \"", u"%1\""},
+      {u"\"\"", u"\"\"", u""},
+      {u"\"", u"", u"\""},
+      {u"", u"", u""},
+  };
+  for (const auto& c : cases) {
+    const browser::Command split = SplitCommand(c.command);
+    EXPECT_EQ(split.Program, c.program);
+    EXPECT_EQ(split.Arguments, c.arguments);
+  }
+}
+
+class DiscoveryTest : public SimTest {
+ protected:
+  void Resolve(std::uint32_t major_version) {
+    world().major_version = major_version;
+    browser::ResolveDefaultBrowser();
+  }
+};
+
+TEST_F(DiscoveryTest, VistaAndLaterFollowTheUserChoice) {
+  struct Case {
+    const char* what;
+    std::function<void(sim::World&)> setup;
+    std::u16string program, arguments;
+  } cases[] = {
+      {"found", [](sim::World&) {}, u"\"C:\\Browser\\browser.exe\"", u" -osint -url \"%1\""},
+      {"no user choice", [](sim::World& w) { w.keys.erase(kUserChoice); }, u"", u""},
+      {"user choice opens read-only", [](sim::World& w) { w.KeyAt(kUserChoice).granted = platform::kKeyRead; },
+       u"\"C:\\Browser\\browser.exe\"", u" -osint -url \"%1\""},
+      {"class command opens read-only",
+       [](sim::World& w) { w.KeyAt(u"HKCR\\Br.HTML\\shell\\open\\command").granted = platform::kKeyRead; },
+       u"\"C:\\Browser\\browser.exe\"", u" -osint -url \"%1\""},
+      {"user choice refuses reading", [](sim::World& w) { w.KeyAt(kUserChoice).granted = 0x20009; }, u"", u""},
+      {"no class command", [](sim::World& w) { w.keys.erase(u"HKCR\\Br.HTML\\shell\\open\\command"); }, u"", u""},
+      {"Progid of a non-text type",
+       [](sim::World& w) { w.SetRaw(kUserChoice, u"Progid", platform::kRegDword, {1, 0, 0, 0}); }, u"", u""},
+      {"Progid read fails",
+       [](sim::World& w) { w.keys[kUserChoice].values[u"Progid"].after_size_query = std::vector<std::uint8_t>(64, 'x'); },
+       u"", u""},
+      {"Progid is used untrimmed", [](sim::World& w) { w.SetString(kUserChoice, u"Progid", u"Br.HTML "); }, u"",
+       u""},
+      {"empty Progid resolves from the root of the classes",
+       [](sim::World& w) {
+         w.SetString(kUserChoice, u"Progid", u"");
+         w.SetString(u"HKCR\\shell\\open\\command", u"", u"\"C:\\Root\\r.exe\"");
+       },
+       u"\"C:\\Root\\r.exe\"", u""},
+      {"no .exe test here", [](sim::World& w) { w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"x\" y"); },
+       u"\"x\"", u" y"},
+      {"never falls back on the http class",
+       [](sim::World& w) {
+         w.keys.erase(kUserChoice);
+         w.SetString(kHttpCommand, u"", kQuoted);
+       },
+       u"", u""},
+      {"expandable command is split unexpanded",
+       [](sim::World& w) {
+         w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"%LOCALAPPDATA%\\b.exe\" %1",
+                     platform::kRegExpandSz);
+       },
+       u"\"%LOCALAPPDATA%\\b.exe\"", u" %1"},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    RegisterUserChoice(u"Br.HTML", kQuoted);
+    c.setup(world());
+    Resolve(10);
+    EXPECT_EQ(BrowserCommand.Program, c.program) << c.what;
+    EXPECT_EQ(BrowserCommand.Arguments, c.arguments) << c.what;
+    EXPECT_TRUE(world().open_handles.empty()) << c.what;
+  }
+}
+
+TEST_F(DiscoveryTest, XpAndEarlierReadTheHttpClassAndWantAnExe) {
+  struct Case {
+    const char16_t* command;
+    std::u16string program, arguments;
+  } cases[] = {
+      {kQuoted, u"\"C:\\Browser\\browser.exe\"", u" -osint -url \"%1\""},
+      {u"\"C:\\BROWSER\\BROWSER.EXE\" \"%1\"", u"", u""},  // the test is case-sensitive
+      {u"\"C:\\b\\b.exe.bak\"", u"\"C:\\b\\b.exe.bak\"", u""},
+      {u"rundll32 url.dll,FileProtocolHandler %1", u"", u""},
+  };
+  for (std::uint32_t major : {5u, 4u}) {
+    for (const auto& c : cases) {
+      SetUp();
+      RegisterUserChoice(u"Other.HTML", u"\"C:\\Other\\other.exe\"");  // not consulted before Vista
+      world().SetString(kHttpCommand, u"", c.command);
+      Resolve(major);
+      EXPECT_EQ(BrowserCommand.Program, c.program);
+      EXPECT_EQ(BrowserCommand.Arguments, c.arguments);
+    }
+  }
+}
+
+TEST_F(DiscoveryTest, NothingFoundLeavesArgumentsAsTheyWereAndEmptiesProgram) {
+  BrowserCommand = {u"\"stale\"", u"kept"};
+  world().version_fails = true;
+  browser::ResolveDefaultBrowser();
+  EXPECT_EQ(BrowserCommand.Program, u"");
+  EXPECT_EQ(BrowserCommand.Arguments, u"kept");
+}
+
+TEST_F(DiscoveryTest, OpensKeysWithReadRightsAndProbesWithTheirOwn) {
+  RegisterUserChoice(u"Br.HTML", kQuoted);
+  for (auto& [path, key] : world().keys) key.granted = platform::kKeyRead;
+  Resolve(6);
+  EXPECT_EQ(BrowserCommand.Program, u"\"C:\\Browser\\browser.exe\"");
+  EXPECT_EQ(world().CountOf(sim::Call::RegOpenKeyExW), 4u) << "probe and open, for each of the two keys";
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+#include <vector>
+
+#include "browser/registry.h"
+#include "tests/sim_test.h"
+
+namespace {
+
+using browser::ERegistryException;
+using browser::TRegistry;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr char16_t kKey[] = u"HKCU\\Test";
+
+Bytes Utf16(const std::u16string& s) {
+  Bytes out;
+  for (char16_t c : s) {
+    out.push_back(static_cast<std::uint8_t>(c));
+    out.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return out;
+}
+
+class RegistryTest : public SimTest {
+ protected:
+  // Opens the test key and reads value "v" from it.
+  std::u16string Read() {
+    TRegistry registry;
+    EXPECT_TRUE(registry.OpenKey(u"Test"));
+    return registry.ReadString(u"v");
+  }
+};
+
+TEST_F(RegistryTest, ReadStringTakesTextUpToTheFirstNulOrTheWholeData) {
+  struct Case {
+    const char* what;
+    std::uint32_t type;
+    Bytes data;
+    std::u16string expected;
+  } cases[] = {
+      {"empty data", platform::kRegSz, {}, u""},
+      {"one byte", platform::kRegSz, {'a'}, u""},
+      {"odd size keeps whole characters", platform::kRegSz, {'a', 0, 'b'}, u"a"},
+      {"terminated", platform::kRegSz, Utf16(std::u16string(u"ab\0", 3)), u"ab"},
+      {"no terminator", platform::kRegSz, Utf16(u"ab"), u"ab"},
+      {"embedded NUL ends the text", platform::kRegSz, Utf16(std::u16string(u"a\0b", 3)), u"a"},
+      {"only NULs", platform::kRegSz, Bytes(6, 0), u""},
+      {"expandable text stays unexpanded", platform::kRegExpandSz, Utf16(u"%ProgramFiles%\\b.exe"),
+       u"%ProgramFiles%\\b.exe"},
+      {"non-ASCII passes through", platform::kRegSz, Utf16(u"\u00E9\u4E2D"), u"\u00E9\u4E2D"},
+  };
+  for (const Case& c : cases) {
+    world().SetRaw(kKey, u"v", c.type, c.data);
+    EXPECT_EQ(Read(), c.expected) << c.what;
+  }
+}
+
+TEST_F(RegistryTest, ReadStringOfAMegabyteValue) {
+  const std::u16string big(1 << 20, u'x');
+  world().SetRaw(kKey, u"v", platform::kRegSz, Utf16(big));
+  EXPECT_EQ(Read(), big);
+}
+
+TEST_F(RegistryTest, MissingValueReadsAsEmptyText) {
+  world().KeyAt(kKey);
+  EXPECT_EQ(Read(), u"");
+}
+
+TEST_F(RegistryTest, ReadStringRaisesOnNonTextTypesAndOnFailedReads) {
+  struct Case {
+    const char* what;
+    std::uint32_t type;
+    std::optional<Bytes> grows_to;
+    std::u16string message;
+  } cases[] = {
+      {"DWORD", platform::kRegDword, std::nullopt, u"Invalid data type for 'v'"},
+      {"binary", 3, std::nullopt, u"Invalid data type for 'v'"},
+      {"multi-string", 7, std::nullopt, u"Invalid data type for 'v'"},
+      {"grew after the size query", platform::kRegSz, Utf16(u"a much longer text"),
+       u"Failed to get data for 'v'"},
+  };
+  for (const Case& c : cases) {
+    world().SetRaw(kKey, u"v", c.type, Utf16(u"text"));
+    world().keys[kKey].values[u"v"].after_size_query = c.grows_to;
+    try {
+      Read();
+      ADD_FAILURE() << c.what << ": no exception";
+    } catch (const ERegistryException& e) {
+      EXPECT_EQ(e.Message(), c.message) << c.what;
+    }
+  }
+}
+
+TEST_F(RegistryTest, KeyRightsDecideWhatOpens) {
+  struct Case {
+    const char* what;
+    std::uint32_t granted;
+    bool exists, opens;
+  } cases[] = {
+      {"full access", platform::kKeyAllAccess, true, true},
+      {"read but not write", platform::kKeyRead, true, true},
+      {"just the probe's rights", TRegistry::kProbeRights, true, false},
+      {"no rights", 0, false, false},
+  };
+  for (const Case& c : cases) {
+    world().KeyAt(kKey).granted = c.granted;
+    TRegistry registry;
+    EXPECT_EQ(registry.KeyExists(u"Test"), c.exists) << c.what;
+    EXPECT_EQ(registry.OpenKey(u"Test"), c.opens) << c.what;
+  }
+}
+
+TEST_F(RegistryTest, PathsAreRelativeToTheCurrentKeyUnlessTheyStartWithABackslash) {
+  world().KeyAt(u"HKCU\\A");
+  world().KeyAt(u"HKCU\\A\\B");
+  world().KeyAt(u"HKCU\\B");
+  world().SetString(u"HKCU\\A\\B", u"v", u"inner");
+  world().SetString(u"HKCU\\B", u"v", u"outer");
+
+  TRegistry registry;
+  ASSERT_TRUE(registry.OpenKey(u"A"));
+  EXPECT_TRUE(registry.KeyExists(u"B"));
+  ASSERT_TRUE(registry.OpenKey(u"B"));  // A\B
+  EXPECT_EQ(registry.ReadString(u"v"), u"inner");
+  ASSERT_TRUE(registry.OpenKey(u"\\B"));
+  EXPECT_EQ(registry.ReadString(u"v"), u"outer");
+  EXPECT_EQ(world().open_handles.size(), 1u) << "opening a key closes the one before";
+}
+
+TEST_F(RegistryTest, MovingToAnotherRootClosesTheCurrentKey) {
+  world().KeyAt(kKey);
+  TRegistry registry;
+  ASSERT_TRUE(registry.OpenKey(u"Test"));
+  registry.SetRootKey(platform::kCurrentUser);
+  EXPECT_EQ(world().open_handles.size(), 1u) << "the same root keeps it";
+  registry.SetRootKey(platform::kClassesRoot);
+  EXPECT_TRUE(world().open_handles.empty());
+  EXPECT_EQ(registry.ReadString(u"v"), u"") << "no current key: nothing to read";
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+#include "tests/sim/world.h"
+
+#include <algorithm>
+
+#include "text/text.h"
+
+namespace sim {
+
+const char* NameOf(Call call) {
+  static const char* const names[] = {
+      "RegOpenKeyExW", "RegQueryValueExW", "RegCloseKey", "GetVersionExW", "GetFileAttributesW", "GetLastError",
+      "FindFirstFileW", "FindClose", "CreateFileW", "CloseHandle", "CreateToolhelp32Snapshot", "Process32FirstW",
+      "Process32NextW", "Sleep", "ShellExecuteExW", "ShellExecuteW", "PeekMessageW", "PeekMessageA",
+      "IsWindowUnicode",
+  };
+  return names[static_cast<int>(call)];
+}
+
+bool CaseLess::operator()(const std::u16string& a, const std::u16string& b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char16_t x, char16_t y) {
+    return text::LowerAscii(x) < text::LowerAscii(y);
+  });
+}
+
+void World::SetRaw(const std::u16string& key, const std::u16string& name, std::uint32_t type,
+                   std::vector<std::uint8_t> data) {
+  RegistryValue& value = keys[key].values[name];
+  value.type = type;
+  value.data = std::move(data);
+}
+
+void World::SetString(const std::u16string& key, const std::u16string& name, const std::u16string& text,
+                      std::uint32_t type) {
+  std::vector<std::uint8_t> bytes;
+  for (char16_t c : text + u'\0') {
+    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  SetRaw(key, name, type, std::move(bytes));
+}
+
+std::uintptr_t World::NewHandle(HandleKind kind) {
+  const std::uintptr_t handle = next_handle;
+  next_handle += 4;
+  open_handles[handle] = kind;
+  return handle;
+}
+
+bool World::Release(std::uintptr_t handle, HandleKind kind, const char* closer) {
+  auto found = open_handles.find(handle);
+  if (found == open_handles.end() || found->second != kind) {
+    handle_errors.push_back(std::string(closer) + " on a handle that is not an open one of its kind");
+    return false;
+  }
+  open_handles.erase(found);
+  return true;
+}
+
+bool World::Enter(Call call) {
+  calls.push_back(call);
+  return fail_call != 0 && calls.size() == fail_call;
+}
+
+std::size_t World::CountOf(Call call) const { return std::count(calls.begin(), calls.end(), call); }
+
+World& TheWorld() {
+  static World world;
+  return world;
+}
+
+void Reset() { TheWorld() = World(); }
+
+}  // namespace sim

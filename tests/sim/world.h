@@ -1,0 +1,145 @@
+// A small simulated Windows behind the platform interface, for host tests.
+// One World, reset per test: registry, files, processes on a virtual clock,
+// a message queue, recorded shell calls and every handle handed out.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace sim {
+
+using platform::Window;
+
+enum class Call {
+  RegOpenKeyExW, RegQueryValueExW, RegCloseKey, GetVersionExW, GetFileAttributesW, GetLastError,
+  FindFirstFileW, FindClose, CreateFileW, CloseHandle, CreateToolhelp32Snapshot, Process32FirstW,
+  Process32NextW, Sleep, ShellExecuteExW, ShellExecuteW, PeekMessageW, PeekMessageA, IsWindowUnicode,
+};
+const char* NameOf(Call call);
+
+struct CaseLess {
+  bool operator()(const std::u16string& a, const std::u16string& b) const;
+};
+
+struct RegistryValue {
+  std::uint32_t type = platform::kRegSz;
+  std::vector<std::uint8_t> data;
+  // When set, the data becomes this once its size has been queried.
+  std::optional<std::vector<std::uint8_t>> after_size_query;
+};
+
+struct RegistryKey {
+  std::uint32_t granted = platform::kKeyAllAccess;
+  std::map<std::u16string, RegistryValue, CaseLess> values;
+};
+
+struct File {
+  std::uint32_t attributes = platform::kFileAttributeNormal;
+  std::uint32_t attributes_error = 0;  // GetFileAttributesW fails with this when set
+  bool listed = true;                  // FindFirstFileW finds it
+  std::uint32_t open_error = 0;        // CreateFileW fails with this when set
+};
+
+inline constexpr std::int64_t kForever = INT64_MAX;
+
+struct Process {
+  std::u16string image;
+  std::int64_t start_ms = 0;
+  std::int64_t exit_ms = kForever;
+};
+
+struct Message {
+  Window hwnd = platform::kNoWindow;
+  std::uint32_t message = 0;
+  std::int64_t arrives_ms = 0;
+};
+
+struct RemovedMessage {
+  std::uint32_t message;
+  bool ansi;
+};
+
+struct Launch {  // one ShellExecuteExW
+  std::uint32_t cbSize, fMask;
+  Window hwnd;
+  std::optional<std::u16string> verb, file, parameters, directory;  // nullopt: absent
+  std::int32_t nShow;
+  std::int64_t at_ms;
+};
+
+struct Open {  // one ShellExecuteW
+  Window owner;
+  std::optional<std::u16string> verb, file, parameters, directory;
+  std::int32_t show;
+  std::int64_t at_ms;
+};
+
+// Thrown by Sleep when a test's loop runs past the virtual time cap.
+struct Runaway : std::runtime_error {
+  Runaway() : std::runtime_error("virtual clock ran past its cap: the wait did not end") {}
+};
+
+enum class HandleKind { Key, Find, File, Snapshot, Process };
+
+struct World {
+  // Registry: keys by "HKCU\..." or "HKCR\..." path, case-insensitive.
+  std::map<std::u16string, RegistryKey, CaseLess> keys;
+  RegistryKey& KeyAt(std::u16string path) { return keys[path]; }
+  void SetString(const std::u16string& key, const std::u16string& name, const std::u16string& text,
+                 std::uint32_t type = platform::kRegSz);  // stored with its terminator, as Windows does
+  void SetRaw(const std::u16string& key, const std::u16string& name, std::uint32_t type,
+              std::vector<std::uint8_t> data);
+
+  std::uint32_t major_version = 10;
+  bool version_fails = false;
+
+  std::map<std::u16string, File, CaseLess> files;
+
+  std::vector<Process> processes;
+  bool snapshot_fails = false;
+
+  std::vector<Message> queue;
+  std::map<Window, bool> windows;  // window -> is Unicode
+  std::vector<RemovedMessage> removed;
+
+  // ShellExecuteExW: whether it accepts, and the process it then starts.
+  bool shell_accepts = true;
+  std::optional<Process> started_process;  // times relative to the launch
+  bool returns_process_handle = true;
+  std::vector<Launch> launches;
+  std::vector<Open> opens;
+
+  std::int64_t now_ms = 0;
+  std::int64_t clock_cap_ms = 24 * 3600 * 1000;
+  std::uint32_t last_error = 0;
+
+  // Handles: what is open, and every misuse (double close, wrong closer).
+  std::map<std::uintptr_t, HandleKind> open_handles;
+  std::vector<std::string> handle_errors;
+  std::uintptr_t next_handle = 0x1000;
+  std::map<std::uintptr_t, std::u16string> key_paths;           // open key -> its path
+  std::map<std::uintptr_t, std::vector<std::u16string>> snapshots;  // snapshot -> images, in order
+  std::map<std::uintptr_t, std::size_t> snapshot_cursor;
+
+  // Every call made, and fault injection: the call with this 1-based number
+  // fails the way Windows reports failure for it.
+  std::vector<Call> calls;
+  std::size_t fail_call = 0;
+
+  std::uintptr_t NewHandle(HandleKind kind);
+  bool Release(std::uintptr_t handle, HandleKind kind, const char* closer);
+  // Counts the call; answers whether it is the one to fail.
+  bool Enter(Call call);
+  std::size_t CountOf(Call call) const;
+};
+
+World& TheWorld();
+void Reset();
+
+}  // namespace sim
