@@ -1,0 +1,14 @@
+# The shipped exe: 32-bit, GUI subsystem, static runtime, Windows 2000 and
+# later, icon and version resources, no manifest.
+set(size_flags -Os -ffunction-sections -fdata-sections)
+target_compile_options(launcher_core PRIVATE ${size_flags})
+
+configure_file(res/version.h.in generated/res/version.h @ONLY)
+add_executable(gamestart WIN32 app/main.cpp platform/win32.cpp res/launcher.rc)
+target_compile_options(gamestart PRIVATE ${size_flags})
+target_include_directories(gamestart PRIVATE ${CMAKE_BINARY_DIR}/generated/res ${CMAKE_SOURCE_DIR}/res)
+target_link_libraries(gamestart PRIVATE launcher_core advapi32 shell32 user32)
+target_link_options(gamestart PRIVATE
+  -static -s -Wl,--gc-sections
+  -Wl,--major-subsystem-version,5,--minor-subsystem-version,0,--major-os-version,5,--minor-os-version,0)
+
