@@ -12,3 +12,4 @@ target_link_options(gamestart PRIVATE
   -static -s -Wl,--gc-sections
   -Wl,--major-subsystem-version,5,--minor-subsystem-version,0,--major-os-version,5,--minor-os-version,0)
 
+add_subdirectory(tests/e2e/standins)

@@ -1,0 +1,294 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the shipped exe under Wine, against stand-in browsers.
+
+Usage: run_e2e.py BUILD_DIR WORK_DIR [SCENARIO...]
+BUILD_DIR holds gamestart.exe and standins/; WORK_DIR gets the Wine prefix
+(kept between runs) and one folder per scenario. Prints a closing line
+"N passed, M failed" and exits non-zero when anything failed.
+"""
+import re
+import shutil
+import sys
+import time
+import traceback
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import pe_check  # noqa: E402
+from winelab import (APP_DEFAULTS, LAUNCHER, SHELL_OPEN, USER_CHOICE, Lab, WineError, read_events,  # noqa: E402
+                     reg_quote)
+
+PROG_ID = "TestBrowserHTML"
+CLASS_COMMAND = rf"HKEY_CLASSES_ROOT\{PROG_ID}\shell\open\command"
+HTTP_COMMAND = r"HKEY_CLASSES_ROOT\http\shell\open\command"
+LAUNCHER_PATH = r"C:\app" + "\\" + LAUNCHER
+# Launcher start-up under a warm wineserver takes a fraction of a second; a
+# run that waited even once takes a second more than that.
+NO_WAIT_S = 0.9
+# After the watched browser exits, the launcher notices at its next look (at
+# most a second later) and then exits.
+AFTER_EXIT_S = (0.0, 2.5)
+
+
+def game_address(build):
+    header = (Path(build) / "generated" / "app" / "game_host.h").read_text()
+    host = re.search(r'LAUNCHER_GAME_HOST "([^"]+)"', header).group(1)
+    return f"https://{host}/partner/iframe/10?cid=ru"
+
+
+class Trial:
+    def __init__(self, lab, name, address):
+        self.lab, self.name, self.address = lab, name, address
+        self.dir = lab.work / "scenarios" / name
+        shutil.rmtree(self.dir, ignore_errors=True)
+        self.dir.mkdir(parents=True)
+        self.log = self.dir / "events.log"
+        self.failures = []
+        self.registry = [f"[-{USER_CHOICE}]", f"[-{APP_DEFAULTS}]", f"[-HKEY_CLASSES_ROOT\\{PROG_ID}]",
+                         f"[{HTTP_COMMAND}]", "@=" + reg_quote(f'"{SHELL_OPEN}" "%1"')]
+
+    def expect(self, condition, message):
+        if not condition:
+            self.failures.append(message)
+        return condition
+
+    # --- setting up ----------------------------------------------------------
+    def user_choice(self, command):
+        self.registry += [f"[{USER_CHOICE}]", '"Progid"=' + reg_quote(PROG_ID), f"[{CLASS_COMMAND}]",
+                          "@=" + reg_quote(command)]
+
+    def http_class(self, command):
+        self.registry += [f"[{HTTP_COMMAND}]", "@=" + reg_quote(command)]
+
+    def windows_xp(self):
+        self.registry += [f"[{APP_DEFAULTS}]", '"Version"="winxp64"']
+
+    def follow_ups(self, play_url="file", wgame=True):
+        if play_url == "file":
+            (self.dir / "play.url").write_text("[InternetShortcut]\r\nURL=https://x.example/\r\n")
+        elif play_url == "directory":
+            (self.dir / "play.url").mkdir()
+        if wgame:
+            (self.dir / "fscommand").mkdir()
+            shutil.copyfile(self.lab.build / "standins" / "browser_standin.exe", self.dir / "fscommand" / "wgame.exe")
+
+    def apply(self):
+        self.lab.regedit(self.registry)
+
+    def launch(self, timeout=40):
+        self.apply()
+        run = self.lab.run(LAUNCHER_PATH, cwd=self.dir, log=self.log, timeout=timeout)
+        self.settle()
+        return run
+
+    def settle(self, still_running=(), limit_s=8.0):
+        """Waits until every stand-in that started has recorded its exit (but
+        those named in still_running): the shell starts the follow-ups
+        without waiting, so they may record after the launcher has gone."""
+        deadline = time.time() + limit_s
+        while time.time() < deadline:
+            events = read_events(self.log)
+            started = {e.pid for e in events if e.event == "start" and not e.image.lower().endswith(still_running)}
+            if started <= {e.pid for e in events if e.event == "exit"}:
+                time.sleep(0.2)  # and nothing new starts right after
+                if len(read_events(self.log)) == len(events):
+                    return
+            time.sleep(0.1)
+
+    # --- reading results -----------------------------------------------------
+    def events(self, event=None, image_ends=None):
+        return [e for e in read_events(self.log)
+                if (event is None or e.event == event) and (image_ends is None or e.image.lower().endswith(image_ends.lower()))]
+
+    def one(self, event, image_ends):
+        found = self.events(event, image_ends)
+        self.expect(len(found) == 1, f"expected one '{event}' of {image_ends}, saw {len(found)}")
+        return found[0] if found else None
+
+    def check_exit(self, run):
+        self.expect(not run.timed_out, "the launcher did not end before the timeout (killed)")
+        self.expect(run.status == 0, f"exit status {run.status}, not 0")
+
+    def check_follow_ups_after(self, not_before_ms, play_url=True):
+        play = self.events("start", SHELL_OPEN.split("\\")[-1])
+        wgame = self.one("start", r"\fscommand\wgame.exe")
+        if play_url:
+            self.expect(len(play) == 1 and play[0].text.endswith('play.url"'), f"play.url not opened once: {play}")
+        else:
+            self.expect(not play, f"play.url was opened: {play}")
+        if wgame:
+            in_cwd = "\\" + self.dir.name + "\\fscommand\\wgame.exe"
+            self.expect(wgame.image.lower().endswith(in_cwd.lower()), f"wgame.exe not from the current directory: {wgame.image}")
+        for e in play[:1] + ([wgame] if wgame else []):
+            self.expect(e.ms >= not_before_ms, f"{e.image} opened {not_before_ms - e.ms} ms too early")
+        if play_url and play and wgame:
+            self.expect(play[0].pid < wgame.pid, "play.url was not opened before fscommand\\wgame.exe")
+        return wgame
+
+    def check_ended_after(self, run, exit_ms, what):
+        lag = run.end - exit_ms / 1000
+        self.expect(AFTER_EXIT_S[0] <= lag <= AFTER_EXIT_S[1], f"launcher ended {lag:.2f} s after {what} exited")
+
+
+SCENARIOS = []
+
+
+def scenario(fn):
+    SCENARIOS.append(fn)
+    return fn
+
+
+@scenario
+def vista_lookup_waits_for_the_browser(t):
+    t.lab.install("browser_standin.exe", r"C:\Browser\browser.exe", linger_ms=2500)
+    t.user_choice(r'"C:\Browser\browser.exe" -osint -url "%1" --again=%1')
+    t.follow_ups()
+    run = t.launch()
+    t.check_exit(run)
+    start, exit_ = t.one("start", r"\Browser\browser.exe"), t.one("exit", r"\Browser\browser.exe")
+    if start and exit_:
+        a = t.address
+        t.expect(start.text.startswith('"C:\\Browser\\browser.exe"') and
+                 start.text.endswith(f' -osint -url "{a}" --again={a}'), f"browser command line: {start.text}")
+        t.check_ended_after(run, exit_.ms, "the browser")
+        t.check_follow_ups_after(exit_.ms)
+
+
+@scenario
+def no_placeholder_and_opera_launcher(t):
+    t.lab.install("launcher_stub.exe", r"C:\Program Files\Opera\Launcher.exe")
+    t.lab.install("browser_standin.exe", r"C:\Program Files\Opera\opera.exe", linger_ms=2500)
+    t.user_choice(r'"C:\Program Files\Opera\Launcher.exe" --new-window')
+    t.follow_ups()
+    run = t.launch()
+    t.check_exit(run)
+    stub, opera = t.one("start", r"\Launcher.exe"), t.one("exit", r"\opera.exe")
+    if stub and opera:
+        t.expect(stub.text.endswith(" " + t.address) and "--new-window" not in stub.text,
+                 f"Launcher.exe command line: {stub.text}")
+        t.check_ended_after(run, opera.ms, "opera.exe")
+        t.check_follow_ups_after(opera.ms)
+
+
+@scenario
+def xp_lookup_reads_the_http_class(t):
+    t.lab.install("browser_standin.exe", r"C:\XP\xpbrowse.exe", linger_ms=1500)
+    t.lab.install("browser_standin.exe", r"C:\Browser\browser.exe", linger_ms=0)
+    t.windows_xp()
+    t.http_class(r'"C:\XP\xpbrowse.exe" "%1"')
+    t.user_choice(r'"C:\Browser\browser.exe" "%1"')  # not consulted before Vista
+    t.follow_ups()
+    run = t.launch()
+    t.check_exit(run)
+    t.expect(not t.events("start", r"\Browser\browser.exe"), "the user choice was consulted on XP")
+    start, exit_ = t.one("start", r"\xpbrowse.exe"), t.one("exit", r"\xpbrowse.exe")
+    if start and exit_:
+        t.expect(start.text.endswith(f' "{t.address}"'), f"browser command line: {start.text}")
+        t.check_ended_after(run, exit_.ms, "the browser")
+        t.check_follow_ups_after(exit_.ms)
+
+
+@scenario
+def xp_command_spelled_EXE_is_not_a_browser(t):
+    t.lab.install("browser_standin.exe", r"C:\XP\XPBROWSE.EXE", linger_ms=1500)
+    t.windows_xp()
+    t.http_class(r'"C:\XP\XPBROWSE.EXE" "%1"')
+    t.follow_ups()
+    run = t.launch()
+    t.check_exit(run)
+    t.expect(not t.events("start", r"\XPBROWSE.EXE"), "a command without a lower-case .exe was started")
+    wgame = t.check_follow_ups_after(0)
+    if wgame:
+        t.expect(wgame.ms / 1000 - run.start < NO_WAIT_S, f"follow-ups came {wgame.ms / 1000 - run.start:.2f} s in")
+
+
+@scenario
+def quit_message_ends_the_wait(t):
+    t.lab.install("browser_standin.exe", r"C:\Slow\lingerer.exe", linger_ms=30000)
+    t.user_choice(r'"C:\Slow\lingerer.exe" "%1"')
+    t.follow_ups()
+    t.apply()
+    poster = t.lab.spawn(r"C:\standins\quit_poster.exe", [LAUNCHER], cwd=t.dir, log=t.log)
+    run = t.lab.run(LAUNCHER_PATH, cwd=t.dir, log=t.log, timeout=25)
+    poster.wait(timeout=20)
+    t.settle(still_running=(r"\lingerer.exe",))
+    t.check_exit(run)
+    posted = t.one("posted", r"\quit_poster.exe")
+    t.expect(not t.events("exit", r"\lingerer.exe"), "the browser had exited: the wait did not end by the message")
+    if posted:
+        lag = run.end - posted.ms / 1000
+        t.expect(0 <= lag <= AFTER_EXIT_S[1], f"launcher ended {lag:.2f} s after WM_QUIT was posted")
+        t.check_follow_ups_after(posted.ms)
+    t.lab.run("taskkill", ["/F", "/IM", "lingerer.exe"], timeout=20)
+
+
+@scenario
+def nothing_registered_no_wait(t):
+    t.follow_ups(play_url="directory")
+    run = t.launch()
+    t.check_exit(run)
+    wgame = t.check_follow_ups_after(0, play_url=False)
+    if wgame:
+        t.expect(wgame.ms / 1000 - run.start < NO_WAIT_S, f"follow-ups came {wgame.ms / 1000 - run.start:.2f} s in")
+    t.expect(not t.events("start", "shell-open.exe"), "something reached the shell's http command")
+
+
+@scenario
+def read_only_keys_still_find_the_browser(t):
+    t.lab.install("browser_standin.exe", r"C:\Browser\browser.exe", linger_ms=1200)
+    t.user_choice(r'"C:\Browser\browser.exe" "%1"')
+    t.follow_ups(wgame=False)
+    t.apply()
+    guard = t.lab.run(r"C:\standins\key_guard.exe",
+                      [r"HKCU\Software\Microsoft\Windows\Shell\Associations\UrlAssociations\http\UserChoice",
+                       rf"HKCR\{PROG_ID}\shell\open\command"], cwd=t.dir, timeout=30)
+    if not t.expect(guard.status == 0, f"could not make the keys read-only (key_guard exit {guard.status})"):
+        return
+    run = t.lab.run(LAUNCHER_PATH, cwd=t.dir, log=t.log, timeout=30)
+    t.settle()
+    t.check_exit(run)
+    start = t.one("start", r"\Browser\browser.exe")
+    t.expect(start is not None and start.text.endswith(f'"{t.address}"'), "browser not started from read-only keys")
+
+
+def main():
+    build, work, only = Path(sys.argv[1]), Path(sys.argv[2]), set(sys.argv[3:])
+    passed = failed = 0
+
+    def report(name, failures):
+        nonlocal passed, failed
+        print(("ok   " if not failures else "FAIL ") + name, flush=True)
+        for f in failures:
+            print("       " + f)
+        passed += not failures
+        failed += bool(failures)
+
+    for name, ok, detail in pe_check.checks(build / LAUNCHER):
+        report("pe: " + name, [] if ok else [detail])
+
+    lab = Lab(work, build)
+    began = time.time()
+    try:
+        lab.start()
+        print(f"     (prefix ready in {time.time() - began:.1f} s)", flush=True)
+        for fn in [fn for fn in SCENARIOS if not only or fn.__name__ in only]:
+            t = Trial(lab, fn.__name__, game_address(build))
+            t0 = time.time()
+            try:
+                fn(t)
+            except (WineError, OSError) as e:
+                t.failures.append(f"{type(e).__name__}: {e}")
+            except Exception:
+                t.failures.append(traceback.format_exc())
+            report(f"wine: {fn.__name__} ({time.time() - t0:.1f} s)", t.failures)
+    except WineError as e:
+        report("wine: prefix", [str(e)])
+    finally:
+        lab.stop()
+    print(f"e2e took {time.time() - began:.1f} s")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,171 @@
+"""A private Wine prefix for running the launcher against stand-in programs.
+
+Safety first: the prefix lives under the build tree, no display is used,
+Wine's menu builder and browser bridge are disabled, and the shell's http and
+Internet-shortcut commands point at a recording stand-in before any program
+of ours runs, so nothing can reach the host's browser or the network.
+"""
+import os
+import shutil
+import subprocess
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+LAUNCHER = "gamestart.exe"
+USER_CHOICE = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\Shell\Associations\UrlAssociations\http\UserChoice"
+APP_DEFAULTS = r"HKEY_CURRENT_USER\Software\Wine\AppDefaults" + "\\" + LAUNCHER
+SHELL_OPEN = r"C:\standins\shell-open.exe"
+# Wine's HKCR is HKLM\Software\Classes; these are the classes the shell could
+# use to reach a real browser.
+GUARDED_CLASSES = ["http", "https", "InternetShortcut"]
+
+
+class WineError(RuntimeError):
+    pass
+
+
+def win_path(host_path):
+    """The Windows path of a host path, through Wine's Z: drive."""
+    return "Z:" + str(Path(host_path).resolve()).replace("/", "\\")
+
+
+def reg_quote(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+@dataclass
+class Event:
+    event: str
+    ms: int
+    pid: int
+    image: str
+    text: str
+
+
+@dataclass
+class Run:
+    status: int
+    start: float  # host clock, seconds
+    end: float
+    timed_out: bool
+
+
+class Lab:
+    def __init__(self, work, build):
+        self.work = Path(work).resolve()
+        self.build = Path(build).resolve()
+        self.prefix = self.work / "prefix"
+        self.drive_c = self.prefix / "drive_c"
+        self.env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        self.env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="winemenubuilder.exe=d;winebrowser.exe=d")
+        self.log_file = self.work / "wine-output.log"
+        self.background = []
+
+    # --- prefix and server -------------------------------------------------
+    def start(self):
+        self.work.mkdir(parents=True, exist_ok=True)
+        if not (self.prefix / "system.reg").exists():
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            self._wine_tool(["wineboot", "-i"], timeout=300)
+            self._wine_tool(["wineserver", "-w"], timeout=120)
+        # One persistent server keeps every later start fast, and keeps key
+        # security set during a run in force.
+        self._wine_tool(["wineserver", "-p"], timeout=30)
+        self.guard_shell()
+        self.install_standins()
+
+    def stop(self):
+        for p in self.background:
+            if p.poll() is None:
+                p.kill()
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60)
+
+    def _wine_tool(self, argv, timeout):
+        with open(self.log_file, "ab") as out:  # Wine's services inherit these: a file, never a pipe
+            try:
+                subprocess.run(argv, env=self.env, stdout=out, stderr=out, timeout=timeout, check=True)
+            except subprocess.TimeoutExpired:
+                raise WineError(f"{argv[0]} did not finish in {timeout} s")
+            except subprocess.CalledProcessError as e:
+                raise WineError(f"{' '.join(argv)} failed with {e.returncode}")
+
+    # --- registry ----------------------------------------------------------
+    def regedit(self, lines):
+        """Applies .reg lines ([-KEY] deletes a key) in one regedit run."""
+        reg = self.work / "apply.reg"
+        reg.write_text("Windows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n", encoding="utf-16")
+        self._wine_tool(["wine", "regedit", "/S", win_path(reg)], timeout=60)
+
+    def guard_shell(self):
+        lines = []
+        for cls in GUARDED_CLASSES:
+            lines += [rf"[HKEY_CLASSES_ROOT\{cls}\shell\open\command]", "@=" + reg_quote(f'"{SHELL_OPEN}" "%1"'), ""]
+        self.regedit(lines)
+
+    # --- files -------------------------------------------------------------
+    def c(self, windows_path):
+        """Host path of a C:\\ path inside the prefix."""
+        assert windows_path[:3].upper() == "C:\\"
+        return self.drive_c.joinpath(*windows_path[3:].split("\\"))
+
+    def install(self, standin, windows_path, linger_ms=None):
+        target = self.c(windows_path)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(self.build / "standins" / standin, target)
+        self.set_linger(windows_path, linger_ms)
+
+    def set_linger(self, windows_path, linger_ms):
+        linger = self.c(windows_path + ".linger")
+        if linger_ms is None:
+            linger.unlink(missing_ok=True)
+        else:
+            linger.write_text(str(linger_ms))
+
+    def install_standins(self):
+        self.install("browser_standin.exe", SHELL_OPEN)
+        self.install("quit_poster.exe", r"C:\standins\quit_poster.exe")
+        self.install("key_guard.exe", r"C:\standins\key_guard.exe")
+        target = self.c(r"C:\app" + "\\" + LAUNCHER)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(self.build / LAUNCHER, target)
+
+    # --- running -----------------------------------------------------------
+    def run(self, windows_exe, args=(), cwd=None, log=None, timeout=60):
+        env = dict(self.env)
+        if log is not None:
+            env["STANDIN_LOG"] = win_path(log)
+        start = time.time()
+        with open(self.log_file, "ab") as out:
+            p = subprocess.Popen(["wine", windows_exe, *args], env=env, cwd=cwd, stdout=out, stderr=out)
+            try:
+                status = p.wait(timeout=timeout)
+                timed_out = False
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+                status, timed_out = -1, True
+        return Run(status, start, time.time(), timed_out)
+
+    def spawn(self, windows_exe, args=(), cwd=None, log=None):
+        env = dict(self.env)
+        if log is not None:
+            env["STANDIN_LOG"] = win_path(log)
+        out = open(self.log_file, "ab")
+        p = subprocess.Popen(["wine", windows_exe, *args], env=env, cwd=cwd, stdout=out, stderr=out)
+        out.close()
+        self.background.append(p)
+        return p
+
+
+def read_events(log):
+    events = []
+    if Path(log).exists():
+        for line in Path(log).read_text(encoding="utf-8").splitlines():
+            parts = line.split("\t", 4)
+            if len(parts) == 5:
+                events.append(Event(parts[0], int(parts[1]), int(parts[2]), parts[3], parts[4]))
+    return events
