@@ -14,6 +14,12 @@ ctest --test-dir build/host --output-on-failure -j2 | tee build/host/ctest.log
 host_total=$(grep -oE 'out of [0-9]+' build/host/ctest.log | grep -oE '[0-9]+' || echo 0)
 host_failed=$(grep -oE '[0-9]+ tests failed' build/host/ctest.log | grep -oE '^[0-9]+' || echo 0)
 
+echo "== fuzzing (7 s a target)"
+scripts/fuzz.sh 7 | tee build/fuzz.log
+[ "${PIPESTATUS[0]}" -eq 0 ] || failed_stage=1
+fuzz_passed=$(grep -oE '^fuzz: [0-9]+ passed' build/fuzz.log | grep -oE '[0-9]+' || echo 0)
+fuzz_failed=$(grep -oE '^fuzz: [0-9]+ passed, [0-9]+ failed' build/fuzz.log | grep -oE '[0-9]+ failed' | grep -oE '^[0-9]+' || echo 1)
+
 echo "== end to end under Wine"
 scripts/build.sh || exit 1
 timeout 600 python3 tests/e2e/run_e2e.py build/win build/e2e | tee build/e2e.log
@@ -21,8 +27,8 @@ timeout 600 python3 tests/e2e/run_e2e.py build/win build/e2e | tee build/e2e.log
 e2e_passed=$(grep -oE '^[0-9]+ passed' build/e2e.log | grep -oE '^[0-9]+' || echo 0)
 e2e_failed=$(grep -oE '^[0-9]+ passed, [0-9]+ failed' build/e2e.log | grep -oE '[0-9]+ failed' | grep -oE '^[0-9]+' || echo 1)
 
-passed=$((host_total - host_failed + e2e_passed))
-failed=$((host_failed + e2e_failed))
+passed=$((host_total - host_failed + fuzz_passed + e2e_passed))
+failed=$((host_failed + fuzz_failed + e2e_failed))
 [ "$failed_stage" -eq 0 ] || [ "$failed" -gt 0 ] || failed=1
 echo "total: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
