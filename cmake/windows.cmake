@@ -4,7 +4,7 @@ set(size_flags -Os -ffunction-sections -fdata-sections)
 target_compile_options(launcher_core PRIVATE ${size_flags})
 
 configure_file(res/version.h.in generated/res/version.h @ONLY)
-add_executable(gamestart WIN32 app/main.cpp platform/win32.cpp res/launcher.rc)
+add_executable(gamestart WIN32 app/main.cpp platform/win32.cpp platform/win32_runtime.cpp res/launcher.rc)
 target_compile_options(gamestart PRIVATE ${size_flags})
 target_include_directories(gamestart PRIVATE ${CMAKE_BINARY_DIR}/generated/res ${CMAKE_SOURCE_DIR}/res)
 target_link_libraries(gamestart PRIVATE launcher_core advapi32 shell32 user32)

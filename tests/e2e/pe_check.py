@@ -2,6 +2,7 @@
 import struct
 from pathlib import Path
 
+MAX_SIZE = 128 * 1024
 ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "user32.dll", "msvcrt.dll"}
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 
@@ -62,7 +63,8 @@ class Pe:
 
 def checks(exe):
     """(name, passed, detail) for each property of the shipped exe."""
-    pe = Pe(Path(exe).read_bytes())
+    data = Path(exe).read_bytes()
+    pe = Pe(data)
     dlls = pe.imported_dlls()
     resources = pe.resource_types()
     return [
@@ -77,6 +79,7 @@ def checks(exe):
         ("no delay-loaded imports", pe.directory(13) == (0, 0), f"{pe.directory(13)}"),
         ("ASLR mark", bool(pe.dll_characteristics & 0x40), f"{pe.dll_characteristics:#x}"),
         ("DEP mark", bool(pe.dll_characteristics & 0x100), f"{pe.dll_characteristics:#x}"),
+        (f"at most {MAX_SIZE // 1024} KiB", len(data) <= MAX_SIZE, f"{len(data)} bytes"),
         ("relocations kept for ASLR", pe.directory(5)[0] != 0 and not pe.characteristics & 0x1,
          f"reloc dir {pe.directory(5)}, characteristics {pe.characteristics:#x}"),
     ]

@@ -203,6 +203,21 @@ def xp_command_spelled_EXE_is_not_a_browser(t):
 
 
 @scenario
+def progid_of_a_non_text_type_is_no_browser(t):
+    # ReadString raises here, so this proves the shipped exe's unwinding.
+    t.lab.install("browser_standin.exe", r"C:\Browser\browser.exe", linger_ms=0)
+    t.registry += [f"[{USER_CHOICE}]", '"Progid"=dword:00000001', f"[{CLASS_COMMAND}]",
+                   "@=" + reg_quote(r'"C:\Browser\browser.exe" "%1"')]
+    t.follow_ups()
+    run = t.launch()
+    t.check_exit(run)
+    t.expect(not t.events("start", r"\Browser\browser.exe"), "a DWORD Progid led to a browser")
+    wgame = t.check_follow_ups_after(0)
+    if wgame:
+        t.expect(wgame.ms / 1000 - run.start < NO_WAIT_S, f"follow-ups came {wgame.ms / 1000 - run.start:.2f} s in")
+
+
+@scenario
 def quit_message_ends_the_wait(t):
     t.lab.install("browser_standin.exe", r"C:\Slow\lingerer.exe", linger_ms=30000)
     t.user_choice(r'"C:\Slow\lingerer.exe" "%1"')
