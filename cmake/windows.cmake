@@ -13,3 +13,10 @@ target_link_options(gamestart PRIVATE
   -Wl,--major-subsystem-version,5,--minor-subsystem-version,0,--major-os-version,5,--minor-os-version,0)
 
 add_subdirectory(tests/e2e/standins)
+
+# The floor program the benchmark compares against; not shipped.
+add_executable(floor WIN32 bench/floor.c)
+target_compile_options(floor PRIVATE ${size_flags} -Wno-missing-field-initializers)
+target_include_directories(floor PRIVATE ${CMAKE_BINARY_DIR}/generated)
+target_link_libraries(floor PRIVATE advapi32 shell32 user32)
+target_link_options(floor PRIVATE -static -s -municode -Wl,--gc-sections)

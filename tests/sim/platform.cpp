@@ -40,15 +40,26 @@ bool InRange(std::uint32_t message, std::uint32_t low, std::uint32_t high) {
   return (low == 0 && high == 0) || (message >= low && message <= high);
 }
 
+bool IsMouse(const sim::Message& m) { return InRange(m.message, kWmMouseFirst, kWmMouseHWheel); }
+
 bool Peek(Msg* msg, std::uint32_t low, std::uint32_t high, std::uint32_t remove, bool ansi) {
-  auto& queue = TheWorld().queue;
+  auto& world = TheWorld();
+  auto& queue = world.queue;
+  if (world.counted_queue_size != queue.size()) {
+    world.mouse_queued = std::count_if(queue.begin(), queue.end(), IsMouse);
+    world.counted_queue_size = queue.size();
+  }
+  const bool mouse_only = low == kWmMouseFirst && high == kWmMouseHWheel;
+  if (mouse_only && world.mouse_queued == 0) return false;
   auto found = std::find_if(queue.begin(), queue.end(),
                             [&](const sim::Message& m) { return Arrived(m) && InRange(m.message, low, high); });
   if (found == queue.end()) return false;
-  *msg = Msg{found->hwnd, found->message, 0, 0, static_cast<std::uint32_t>(TheWorld().now_ms)};
+  *msg = Msg{found->hwnd, found->message, 0, 0, static_cast<std::uint32_t>(world.now_ms)};
   if (remove & kPmRemove) {
-    TheWorld().removed.push_back({found->message, ansi});
+    world.removed.push_back({found->message, ansi});
+    world.mouse_queued -= IsMouse(*found);
     queue.erase(found);
+    world.counted_queue_size = queue.size();
   }
   return true;
 }
@@ -84,6 +95,7 @@ bool NextEntry(Handle snapshot, ProcessEntry* entry, bool first) {
 }  // namespace
 
 std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t, std::uint32_t sam, Key* result) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   if (world.Enter(Call::RegOpenKeyExW)) return static_cast<std::int32_t>(kErrorAccessDenied);
   const std::u16string base = PathOf(key);
@@ -102,6 +114,7 @@ std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t, std:
 
 std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t* reserved, std::uint32_t* type,
                               std::uint8_t* data, std::uint32_t* data_size) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::RegQueryValueExW);
   if (reserved != nullptr) return 87;  // ERROR_INVALID_PARAMETER
@@ -138,6 +151,7 @@ std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t
 }
 
 std::int32_t RegCloseKey(Key key) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::RegCloseKey);
   const auto id = static_cast<std::uintptr_t>(key);
@@ -147,6 +161,7 @@ std::int32_t RegCloseKey(Key key) {
 }
 
 bool GetVersionExW(OsVersionInfo* info) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   if (world.Enter(Call::GetVersionExW) || world.version_fails || info->dwOSVersionInfoSize != kOsVersionInfoSize) {
     world.last_error = kErrorInsufficientBuffer;
@@ -158,6 +173,7 @@ bool GetVersionExW(OsVersionInfo* info) {
 }
 
 std::uint32_t GetFileAttributesW(const char16_t* path) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   if (world.Enter(Call::GetFileAttributesW)) {
     world.last_error = kErrorAccessDenied;
@@ -172,12 +188,14 @@ std::uint32_t GetFileAttributesW(const char16_t* path) {
 }
 
 std::uint32_t GetLastError() {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   if (world.Enter(Call::GetLastError)) return 31;  // ERROR_GEN_FAILURE: an error nobody expects
   return world.last_error;
 }
 
 Handle FindFirstFileW(const char16_t* path, FindData* data) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   auto found = world.files.find(path);
   if (world.Enter(Call::FindFirstFileW) || found == world.files.end() || !found->second.listed) {
@@ -189,6 +207,7 @@ Handle FindFirstFileW(const char16_t* path, FindData* data) {
 }
 
 bool FindClose(Handle find) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::FindClose);
   return world.Release(static_cast<std::uintptr_t>(find), HandleKind::Find, "FindClose") && !fail;
@@ -196,6 +215,7 @@ bool FindClose(Handle find) {
 
 Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share, void* security,
                    std::uint32_t disposition, std::uint32_t flags, Handle template_file) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   auto found = world.files.find(path);
   const bool as_expected = access == kGenericRead && share == kFileShareRead && security == nullptr &&
@@ -210,6 +230,7 @@ Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t sha
 }
 
 bool CloseHandle(Handle handle) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::CloseHandle);
   const auto id = static_cast<std::uintptr_t>(handle);
@@ -225,6 +246,7 @@ bool CloseHandle(Handle handle) {
 }
 
 Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   if (world.Enter(Call::CreateToolhelp32Snapshot) || world.snapshot_fails || flags != kSnapProcess) {
     world.last_error = kErrorAccessDenied;
@@ -240,6 +262,7 @@ Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t) {
 }
 
 bool Process32FirstW(Handle snapshot, ProcessEntry* entry) {
+  sim::InPlatform scope;
   if (TheWorld().Enter(Call::Process32FirstW)) {
     TheWorld().last_error = kErrorNoMoreFiles;
     return false;
@@ -248,6 +271,7 @@ bool Process32FirstW(Handle snapshot, ProcessEntry* entry) {
 }
 
 bool Process32NextW(Handle snapshot, ProcessEntry* entry) {
+  sim::InPlatform scope;
   if (TheWorld().Enter(Call::Process32NextW)) {
     TheWorld().last_error = kErrorNoMoreFiles;
     return false;
@@ -256,6 +280,7 @@ bool Process32NextW(Handle snapshot, ProcessEntry* entry) {
 }
 
 void Sleep(std::uint32_t milliseconds) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   world.Enter(Call::Sleep);  // cannot fail
   world.now_ms += milliseconds;
@@ -263,6 +288,7 @@ void Sleep(std::uint32_t milliseconds) {
 }
 
 bool ShellExecuteExW(ShellExecuteInfo* info) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::ShellExecuteExW);
   world.launches.push_back({info->cbSize, info->fMask, info->hwnd, Copy(info->lpVerb), Copy(info->lpFile),
@@ -288,6 +314,7 @@ bool ShellExecuteExW(ShellExecuteInfo* info) {
 
 Instance ShellExecuteW(Window owner, const char16_t* verb, const char16_t* file, const char16_t* parameters,
                        const char16_t* directory, std::int32_t show) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::ShellExecuteW);
   world.opens.push_back({owner, Copy(verb), Copy(file), Copy(parameters), Copy(directory), show, world.now_ms});
@@ -295,16 +322,19 @@ Instance ShellExecuteW(Window owner, const char16_t* verb, const char16_t* file,
 }
 
 bool PeekMessageW(Msg* msg, Window, std::uint32_t low, std::uint32_t high, std::uint32_t remove) {
+  sim::InPlatform scope;
   if (TheWorld().Enter(Call::PeekMessageW)) return false;
   return Peek(msg, low, high, remove, false);
 }
 
 bool PeekMessageA(Msg* msg, Window, std::uint32_t low, std::uint32_t high, std::uint32_t remove) {
+  sim::InPlatform scope;
   if (TheWorld().Enter(Call::PeekMessageA)) return false;
   return Peek(msg, low, high, remove, true);
 }
 
 bool IsWindowUnicode(Window window) {
+  sim::InPlatform scope;
   auto& world = TheWorld();
   if (world.Enter(Call::IsWindowUnicode)) return false;
   auto found = world.windows.find(window);

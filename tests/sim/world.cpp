@@ -70,4 +70,12 @@ World& TheWorld() {
 
 void Reset() { TheWorld() = World(); }
 
+namespace {
+int platform_depth = 0;
+}  // namespace
+
+InPlatform::InPlatform() { ++platform_depth; }
+InPlatform::~InPlatform() { --platform_depth; }
+bool InsidePlatform() { return platform_depth > 0; }
+
 }  // namespace sim

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -104,7 +105,11 @@ struct World {
   std::vector<Process> processes;
   bool snapshot_fails = false;
 
-  std::vector<Message> queue;
+  std::deque<Message> queue;
+  // Mouse messages in the queue, so that a mouse-only peek of a long queue
+  // without any is not a scan; recounted whenever the queue changed size
+  // behind the simulation's back.
+  std::size_t mouse_queued = 0, counted_queue_size = 0;
   std::map<Window, bool> windows;  // window -> is Unicode
   std::vector<RemovedMessage> removed;
 
@@ -141,5 +146,15 @@ struct World {
 
 World& TheWorld();
 void Reset();
+
+// Marks a platform call in progress, so that allocation counts can leave
+// out the simulation's own bookkeeping.
+struct InPlatform {
+  InPlatform();
+  ~InPlatform();
+  InPlatform(const InPlatform&) = delete;
+  InPlatform& operator=(const InPlatform&) = delete;
+};
+bool InsidePlatform();
 
 }  // namespace sim
