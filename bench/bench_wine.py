@@ -56,7 +56,7 @@ def run_once(lab, exe, folder, log):
     log.unlink(missing_ok=True)
     server = wineserver_pid(lab.prefix)
     server_before = server_cpu_s(server)
-    env = dict(lab.env, STANDIN_LOG="Z:" + str(log).replace("/", "\\"))
+    env = lab.env_for(log)
     with open(lab.log_file, "ab") as out:
         start = time.time()
         p = subprocess.Popen(["wine", exe], env=env, cwd=folder, stdout=out, stderr=out)

@@ -125,6 +125,13 @@ class Trial:
             self.expect(play[0].pid < wgame.pid, "play.url was not opened before fscommand\\wgame.exe")
         return wgame
 
+    def check_no_wait(self, run, play_url=True):
+        """No browser to wait for: the follow-ups come straight after start-up."""
+        wgame = self.check_follow_ups_after(0, play_url)
+        if wgame:
+            lag = wgame.ms / 1000 - run.start
+            self.expect(lag < NO_WAIT_S, f"follow-ups came {lag:.2f} s in: the launcher waited")
+
     def check_ended_after(self, run, exit_ms, what):
         lag = run.end - exit_ms / 1000
         self.expect(AFTER_EXIT_S[0] <= lag <= AFTER_EXIT_S[1], f"launcher ended {lag:.2f} s after {what} exited")
@@ -197,9 +204,7 @@ def xp_command_spelled_EXE_is_not_a_browser(t):
     run = t.launch()
     t.check_exit(run)
     t.expect(not t.events("start", r"\XPBROWSE.EXE"), "a command without a lower-case .exe was started")
-    wgame = t.check_follow_ups_after(0)
-    if wgame:
-        t.expect(wgame.ms / 1000 - run.start < NO_WAIT_S, f"follow-ups came {wgame.ms / 1000 - run.start:.2f} s in")
+    t.check_no_wait(run)
 
 
 @scenario
@@ -212,9 +217,7 @@ def progid_of_a_non_text_type_is_no_browser(t):
     run = t.launch()
     t.check_exit(run)
     t.expect(not t.events("start", r"\Browser\browser.exe"), "a DWORD Progid led to a browser")
-    wgame = t.check_follow_ups_after(0)
-    if wgame:
-        t.expect(wgame.ms / 1000 - run.start < NO_WAIT_S, f"follow-ups came {wgame.ms / 1000 - run.start:.2f} s in")
+    t.check_no_wait(run)
 
 
 @scenario
@@ -242,9 +245,7 @@ def nothing_registered_no_wait(t):
     t.follow_ups(play_url="directory")
     run = t.launch()
     t.check_exit(run)
-    wgame = t.check_follow_ups_after(0, play_url=False)
-    if wgame:
-        t.expect(wgame.ms / 1000 - run.start < NO_WAIT_S, f"follow-ups came {wgame.ms / 1000 - run.start:.2f} s in")
+    t.check_no_wait(run, play_url=False)
     t.expect(not t.events("start", "shell-open.exe"), "something reached the shell's http command")
 
 

@@ -134,10 +134,12 @@ class Lab:
         shutil.copyfile(self.build / LAUNCHER, target)
 
     # --- running -----------------------------------------------------------
+    def env_for(self, log):
+        """The environment for a program whose stand-ins record to log."""
+        return dict(self.env, STANDIN_LOG=win_path(log)) if log is not None else dict(self.env)
+
     def run(self, windows_exe, args=(), cwd=None, log=None, timeout=60):
-        env = dict(self.env)
-        if log is not None:
-            env["STANDIN_LOG"] = win_path(log)
+        env = self.env_for(log)
         start = time.time()
         with open(self.log_file, "ab") as out:
             p = subprocess.Popen(["wine", windows_exe, *args], env=env, cwd=cwd, stdout=out, stderr=out)
@@ -151,9 +153,7 @@ class Lab:
         return Run(status, start, time.time(), timed_out)
 
     def spawn(self, windows_exe, args=(), cwd=None, log=None):
-        env = dict(self.env)
-        if log is not None:
-            env["STANDIN_LOG"] = win_path(log)
+        env = self.env_for(log)
         out = open(self.log_file, "ab")
         p = subprocess.Popen(["wine", windows_exe, *args], env=env, cwd=cwd, stdout=out, stderr=out)
         out.close()
