@@ -144,8 +144,8 @@ class FaultSweep : public SimTest {
     EXPECT_GT(first_open, launch_at) << context;
 
     // A refused launch means no wait at all.
-    const bool launched = w.shell_accepts && !(w.fail_call && w.calls[w.fail_call - 1] == Call::ShellExecuteExW &&
-                                               static_cast<std::ptrdiff_t>(w.fail_call - 1) == launch_at);
+    const bool launch_faulted = static_cast<std::ptrdiff_t>(w.fail_call) == launch_at + 1;
+    const bool launched = w.shell_accepts && !launch_faulted;
     if (!launched) {
       EXPECT_EQ(w.CountOf(Call::Sleep), 0u) << context;
     }

@@ -29,7 +29,8 @@ bool ShellStart(View program, View arguments, std::int32_t show_state) {
   info.lpParameters = parameters.c_str();
   info.nShow = show_state;
   const bool started = platform::ShellExecuteExW(&info);
-  platform::UniqueProcess unused(started ? info.hProcess : platform::kNoHandle);
+  // The browser is watched by image name, so its process handle is closed here.
+  platform::UniqueProcess process(started ? info.hProcess : platform::kNoHandle);
   return started;
 }
 

@@ -73,8 +73,8 @@ void FillEntry(const std::u16string& image, ProcessEntry* entry) {
 bool NextEntry(Handle snapshot, ProcessEntry* entry, bool first) {
   auto& world = TheWorld();
   const auto id = static_cast<std::uintptr_t>(snapshot);
-  auto images = world.snapshots.find(id);
-  if (images == world.snapshots.end()) {
+  auto found = world.snapshots.find(id);
+  if (found == world.snapshots.end()) {
     world.last_error = kErrorInvalidHandle;
     return false;
   }
@@ -82,13 +82,13 @@ bool NextEntry(Handle snapshot, ProcessEntry* entry, bool first) {
     world.last_error = kErrorBadLength;
     return false;
   }
-  std::size_t& cursor = world.snapshot_cursor[id];
-  if (first) cursor = 0;
-  if (cursor >= images->second.size()) {
+  sim::World::Snapshot& snap = found->second;
+  if (first) snap.next = 0;
+  if (snap.next >= snap.images.size()) {
     world.last_error = kErrorNoMoreFiles;
     return false;
   }
-  FillEntry(images->second[cursor++], entry);
+  FillEntry(snap.images[snap.next++], entry);
   return true;
 }
 
@@ -154,9 +154,9 @@ std::int32_t RegCloseKey(Key key) {
   sim::InPlatform scope;
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::RegCloseKey);
-  const auto id = static_cast<std::uintptr_t>(key);
-  if (!world.Release(id, HandleKind::Key, "RegCloseKey")) return static_cast<std::int32_t>(kErrorInvalidHandle);
-  world.key_paths.erase(id);
+  if (!world.Release(static_cast<std::uintptr_t>(key), {HandleKind::Key}, "RegCloseKey")) {
+    return static_cast<std::int32_t>(kErrorInvalidHandle);
+  }
   return fail ? static_cast<std::int32_t>(kErrorInvalidHandle) : kErrorSuccess;  // closed all the same
 }
 
@@ -210,7 +210,7 @@ bool FindClose(Handle find) {
   sim::InPlatform scope;
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::FindClose);
-  return world.Release(static_cast<std::uintptr_t>(find), HandleKind::Find, "FindClose") && !fail;
+  return world.Release(static_cast<std::uintptr_t>(find), {HandleKind::Find}, "FindClose") && !fail;
 }
 
 Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share, void* security,
@@ -233,16 +233,8 @@ bool CloseHandle(Handle handle) {
   sim::InPlatform scope;
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::CloseHandle);
-  const auto id = static_cast<std::uintptr_t>(handle);
-  auto found = world.open_handles.find(id);
-  if (found == world.open_handles.end() || found->second == HandleKind::Key || found->second == HandleKind::Find) {
-    world.handle_errors.push_back("CloseHandle on a handle that is not an open kernel handle");
-    return false;
-  }
-  world.open_handles.erase(found);
-  world.snapshots.erase(id);
-  world.snapshot_cursor.erase(id);
-  return !fail;
+  const auto kernel_kinds = {HandleKind::File, HandleKind::Snapshot, HandleKind::Process};
+  return world.Release(static_cast<std::uintptr_t>(handle), kernel_kinds, "CloseHandle") && !fail;
 }
 
 Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t) {
@@ -257,7 +249,7 @@ Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t) {
     if (p.start_ms <= world.now_ms && world.now_ms < p.exit_ms) images.push_back(p.image);
   }
   const std::uintptr_t handle = world.NewHandle(HandleKind::Snapshot);
-  world.snapshots[handle] = std::move(images);
+  world.snapshots[handle].images = std::move(images);
   return static_cast<Handle>(handle);
 }
 

@@ -46,13 +46,15 @@ std::uintptr_t World::NewHandle(HandleKind kind) {
   return handle;
 }
 
-bool World::Release(std::uintptr_t handle, HandleKind kind, const char* closer) {
+bool World::Release(std::uintptr_t handle, std::initializer_list<HandleKind> kinds, const char* closer) {
   auto found = open_handles.find(handle);
-  if (found == open_handles.end() || found->second != kind) {
+  if (found == open_handles.end() || std::find(kinds.begin(), kinds.end(), found->second) == kinds.end()) {
     handle_errors.push_back(std::string(closer) + " on a handle that is not an open one of its kind");
     return false;
   }
   open_handles.erase(found);
+  key_paths.erase(handle);
+  snapshots.erase(handle);
   return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -129,8 +130,11 @@ struct World {
   std::vector<std::string> handle_errors;
   std::uintptr_t next_handle = 0x1000;
   std::map<std::uintptr_t, std::u16string> key_paths;           // open key -> its path
-  std::map<std::uintptr_t, std::vector<std::u16string>> snapshots;  // snapshot -> images, in order
-  std::map<std::uintptr_t, std::size_t> snapshot_cursor;
+  struct Snapshot {
+    std::vector<std::u16string> images;  // the processes alive when it was taken, in order
+    std::size_t next = 0;
+  };
+  std::map<std::uintptr_t, Snapshot> snapshots;
 
   // Every call made, and fault injection: the call with this 1-based number
   // fails the way Windows reports failure for it.
@@ -138,7 +142,9 @@ struct World {
   std::size_t fail_call = 0;
 
   std::uintptr_t NewHandle(HandleKind kind);
-  bool Release(std::uintptr_t handle, HandleKind kind, const char* closer);
+  // Closes handle if it is open and of a kind closer accepts, with whatever
+  // the world keeps for it; otherwise records the misuse.
+  bool Release(std::uintptr_t handle, std::initializer_list<HandleKind> kinds, const char* closer);
   // Counts the call; answers whether it is the one to fail.
   bool Enter(Call call);
   std::size_t CountOf(Call call) const;
