@@ -14,16 +14,39 @@ namespace {
 constexpr char16_t kUserChoiceKey[] =
     u"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
 constexpr char16_t kProgIdValue[] = u"Progid";
+// Windows 11 24H2 and later record a choice made in Settings here, and leave
+// the legacy key above naming the browser the user had before.
+constexpr char16_t kUserChoiceLatestKey[] =
+    u"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoiceLatest\\ProgId";
+constexpr char16_t kLatestProgIdValue[] = u"ProgId";
 constexpr char16_t kOpenCommandSuffix[] = u"\\shell\\open\\command";
 constexpr char16_t kHttpOpenCommandKey[] = u"http\\shell\\open\\command";
 constexpr char16_t kDefaultValue[] = u"";
 
+// The newer choice, or empty text when it is missing or unusable in any way:
+// a broken newer key must not hide the browser the legacy key still names.
+Text ReadLatestProgId(TRegistry& registry) {
+  Text prog_id;
+  if (registry.KeyExists(kUserChoiceLatestKey) && registry.OpenKey(kUserChoiceLatestKey)) {
+    try {
+      prog_id = registry.ReadString(kLatestProgIdValue);
+    } catch (...) {
+      // not text, or the read failed: the legacy key decides
+    }
+    registry.CloseKey();
+  }
+  return prog_id;
+}
+
 // Vista and later: the user's choice names a class whose open command is used.
 bool ReadUserChoiceCommand(TRegistry& registry, Text* command) {
   registry.SetRootKey(platform::kCurrentUser);
-  if (!registry.KeyExists(kUserChoiceKey) || !registry.OpenKey(kUserChoiceKey)) return false;
-  const Text prog_id = registry.ReadString(kProgIdValue);
-  registry.CloseKey();
+  Text prog_id = ReadLatestProgId(registry);
+  if (prog_id.empty()) {
+    if (!registry.KeyExists(kUserChoiceKey) || !registry.OpenKey(kUserChoiceKey)) return false;
+    prog_id = registry.ReadString(kProgIdValue);
+    registry.CloseKey();
+  }
   registry.SetRootKey(platform::kClassesRoot);
   const Text path = prog_id + kOpenCommandSuffix;
   if (!registry.KeyExists(path) || !registry.OpenKey(path)) return false;

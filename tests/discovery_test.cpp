@@ -8,6 +8,15 @@ using browser::BrowserCommand;
 using browser::SplitCommand;
 
 constexpr char16_t kQuoted[] = u"\"C:\\Browser\\browser.exe\" -osint -url \"%1\"";
+constexpr char16_t kProgram[] = u"\"C:\\Browser\\browser.exe\"";
+constexpr char16_t kArguments[] = u" -osint -url \"%1\"";
+constexpr char16_t kNewProgram[] = u"\"C:\\New\\new.exe\"";
+
+// The choice Windows 11 24H2 and later record, naming a class of its own.
+void NewerChoice(sim::World& w, const std::u16string& prog_id = u"New.HTML") {
+  w.SetString(kUserChoiceLatest, u"ProgId", prog_id);
+  w.SetString(u"HKCR\\New.HTML\\shell\\open\\command", u"", std::u16string(kNewProgram) + u" %1");
+}
 
 TEST(SplitCommand, ProgramEndsAtTheFirstQuoteAfterTheFirstCharacter) {
   struct Case {
@@ -80,6 +89,40 @@ TEST_F(DiscoveryTest, VistaAndLaterFollowTheUserChoice) {
                      platform::kRegExpandSz);
        },
        u"\"%LOCALAPPDATA%\\b.exe\"", u" %1"},
+      // Windows 11 24H2 and later: the newer choice first, the legacy one when it is unusable.
+      {"newer choice wins over a stale legacy one", [](sim::World& w) { NewerChoice(w); }, kNewProgram, u" %1"},
+      {"newer choice alone",
+       [](sim::World& w) {
+         w.keys.erase(kUserChoice);
+         NewerChoice(w);
+       },
+       kNewProgram, u" %1"},
+      {"newer key without its value", [](sim::World& w) { w.KeyAt(kUserChoiceLatest); }, kProgram, kArguments},
+      {"newer value empty", [](sim::World& w) { NewerChoice(w, u""); }, kProgram, kArguments},
+      {"newer value a DWORD",
+       [](sim::World& w) {
+         NewerChoice(w);
+         w.SetRaw(kUserChoiceLatest, u"ProgId", platform::kRegDword, {1, 0, 0, 0});
+       },
+       kProgram, kArguments},
+      {"newer value read fails",
+       [](sim::World& w) {
+         NewerChoice(w);
+         w.keys[kUserChoiceLatest].values[u"ProgId"].after_size_query = std::vector<std::uint8_t>(64, 'x');
+       },
+       kProgram, kArguments},
+      {"newer key refuses reading",
+       [](sim::World& w) {
+         NewerChoice(w);
+         w.KeyAt(kUserChoiceLatest).granted = 0x20009;
+       },
+       kProgram, kArguments},
+      {"newer class without a command: no second try",
+       [](sim::World& w) {
+         NewerChoice(w);
+         w.keys.erase(u"HKCR\\New.HTML\\shell\\open\\command");
+       },
+       u"", u""},
   };
   for (const auto& c : cases) {
     SetUp();
@@ -105,7 +148,8 @@ TEST_F(DiscoveryTest, XpAndEarlierReadTheHttpClassAndWantAnExe) {
   for (std::uint32_t major : {5u, 4u}) {
     for (const auto& c : cases) {
       SetUp();
-      RegisterUserChoice(u"Other.HTML", u"\"C:\\Other\\other.exe\"");  // not consulted before Vista
+      RegisterUserChoice(u"Other.HTML", u"\"C:\\Other\\other.exe\"");  // neither choice is consulted before Vista
+      NewerChoice(world());
       world().SetString(kHttpCommand, u"", c.command);
       Resolve(major);
       EXPECT_EQ(BrowserCommand.Program, c.program);
@@ -127,7 +171,7 @@ TEST_F(DiscoveryTest, OpensKeysWithReadRightsAndProbesWithTheirOwn) {
   for (auto& [path, key] : world().keys) key.granted = platform::kKeyRead;
   Resolve(6);
   EXPECT_EQ(BrowserCommand.Program, u"\"C:\\Browser\\browser.exe\"");
-  EXPECT_EQ(world().CountOf(sim::Call::RegOpenKeyExW), 4u) << "probe and open, for each of the two keys";
+  EXPECT_EQ(world().CountOf(sim::Call::RegOpenKeyExW), 5u) << "the newer key's probe, then probe and open for each of the two keys";
 }
 
 }  // namespace

@@ -16,12 +16,14 @@ using platform::kFileAttributeReparsePoint;
 using sim::Call;
 
 constexpr char16_t kProgram[] = u"\"C:\\Browser\\browser.exe\"";
+constexpr char16_t kOldProgram[] = u"\"C:\\Old\\old.exe\"";
 constexpr platform::Window kAnsiWindow{0x20};
 
 struct Scenario {
   const char* name;
   std::function<void(sim::World&)> build;
   std::u16string program;    // what a faultless discovery finds
+  std::u16string fallback;   // what a fault may leave it finding instead, if anything
   std::u16string arguments;  // as the browser receives them
   std::vector<std::u16string> follow_ups;  // the items that exist, in opening order
 };
@@ -40,6 +42,14 @@ void VistaChoice(sim::World& w) {
   w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", std::u16string(kProgram) + u" -url \"%1\"");
 }
 
+// Windows 11 24H2 and later: a newer choice, and the legacy key still naming the old browser.
+void NewerChoice(sim::World& w) {
+  w.SetString(kUserChoice, u"Progid", u"Old.HTML");
+  w.SetString(u"HKCR\\Old.HTML\\shell\\open\\command", u"", std::u16string(kOldProgram) + u" -url \"%1\"");
+  w.SetString(kUserChoiceLatest, u"ProgId", u"Br.HTML");
+  w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", std::u16string(kProgram) + u" -url \"%1\"");
+}
+
 std::vector<Scenario> Scenarios() {
   const std::u16string quoted_args = u" -url \"" + Address() + u"\"";
   return {
@@ -50,7 +60,14 @@ std::vector<Scenario> Scenarios() {
          w.files[u"play.url"] = {};
          w.files[u"fscommand\\wgame.exe"] = {};
        },
-       kProgram, quoted_args, {u"play.url", u"fscommand\\wgame.exe"}},
+       kProgram, u"", quoted_args, {u"play.url", u"fscommand\\wgame.exe"}},
+      {"vista 24H2, newer choice over a stale legacy one",
+       [](sim::World& w) {
+         NewerChoice(w);
+         Browser(w, 2500);
+         w.files[u"play.url"] = {};
+       },
+       kProgram, kOldProgram, quoted_args, {u"play.url"}},
       {"vista, found, play.url a link, wgame locked",
        [](sim::World& w) {
          VistaChoice(w);
@@ -58,15 +75,15 @@ std::vector<Scenario> Scenarios() {
          w.files[u"play.url"] = sim::File{kFileAttributeReparsePoint};
          w.files[u"fscommand\\wgame.exe"] = sim::File{0x20, platform::kErrorSharingViolation, true};
        },
-       kProgram, quoted_args, {u"play.url", u"fscommand\\wgame.exe"}},
+       kProgram, u"", quoted_args, {u"play.url", u"fscommand\\wgame.exe"}},
       {"vista, found, ended by quit",
        [](sim::World& w) {
          VistaChoice(w);
          Browser(w, sim::kForever);
          w.queue.push_back({platform::kNoWindow, platform::kWmQuit, 2200});
        },
-       kProgram, quoted_args, {}},
-      {"vista, nothing registered, no follow-ups", [](sim::World& w) { w.shell_accepts = false; }, u"", Address(),
+       kProgram, u"", quoted_args, {}},
+      {"vista, nothing registered, no follow-ups", [](sim::World& w) { w.shell_accepts = false; }, u"", u"", Address(),
        {}},
       {"xp, found, play.url a directory",
        [](sim::World& w) {
@@ -76,7 +93,7 @@ std::vector<Scenario> Scenarios() {
          w.files[u"play.url"] = sim::File{kFileAttributeDirectory};
          w.files[u"fscommand\\wgame.exe"] = {};
        },
-       kProgram, u" \"" + Address() + u"\"", {u"fscommand\\wgame.exe"}},
+       kProgram, u"", u" \"" + Address() + u"\"", {u"fscommand\\wgame.exe"}},
       {"xp, command without .exe",
        [](sim::World& w) {
          w.major_version = 5;
@@ -84,7 +101,7 @@ std::vector<Scenario> Scenarios() {
          w.shell_accepts = false;
          w.files[u"play.url"] = {};
        },
-       u"", Address(), {u"play.url"}},
+       u"", u"", Address(), {u"play.url"}},
   };
 }
 
@@ -122,8 +139,8 @@ class FaultSweep : public SimTest {
     const sim::World& w = world();
     ASSERT_EQ(w.launches.size(), 1u) << context << ": the launch is attempted exactly once";
     const sim::Launch& launch = w.launches[0];
-    const bool found = launch.file == scenario.program && !scenario.program.empty();
-    EXPECT_TRUE(launch.file == scenario.program || launch.file == u"") << context;
+    const bool found = !launch.file->empty() && (launch.file == scenario.program || launch.file == scenario.fallback);
+    EXPECT_TRUE(found || launch.file == u"") << context << ": launched " << testing::PrintToString(*launch.file);
     EXPECT_EQ(launch.parameters, found || scenario.program.empty() ? scenario.arguments : Address()) << context;
     if (faultless) {
       EXPECT_EQ(launch.file, scenario.program) << context;

@@ -12,6 +12,8 @@
 
 inline constexpr char16_t kUserChoice[] =
     u"HKCU\\Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
+inline constexpr char16_t kUserChoiceLatest[] =
+    u"HKCU\\Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoiceLatest\\ProgId";
 inline constexpr char16_t kHttpCommand[] = u"HKCR\\http\\shell\\open\\command";
 
 class SimTest : public ::testing::Test {

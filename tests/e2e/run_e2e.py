@@ -15,11 +15,13 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import pe_check  # noqa: E402
-from winelab import (APP_DEFAULTS, LAUNCHER, SHELL_OPEN, USER_CHOICE, Lab, WineError, read_events,  # noqa: E402
-                     reg_quote)
+from winelab import (APP_DEFAULTS, LAUNCHER, SHELL_OPEN, USER_CHOICE, USER_CHOICE_LATEST, Lab, WineError,  # noqa: E402
+                     read_events, reg_quote)
 
 PROG_ID = "TestBrowserHTML"
+NEWER_PROG_ID = "NewerBrowserHTML"
 CLASS_COMMAND = rf"HKEY_CLASSES_ROOT\{PROG_ID}\shell\open\command"
+NEWER_CLASS_COMMAND = rf"HKEY_CLASSES_ROOT\{NEWER_PROG_ID}\shell\open\command"
 HTTP_COMMAND = r"HKEY_CLASSES_ROOT\http\shell\open\command"
 LAUNCHER_PATH = r"C:\app" + "\\" + LAUNCHER
 # Launcher start-up under a warm wineserver takes a fraction of a second; a
@@ -44,7 +46,8 @@ class Trial:
         self.dir.mkdir(parents=True)
         self.log = self.dir / "events.log"
         self.failures = []
-        self.registry = [f"[-{USER_CHOICE}]", f"[-{APP_DEFAULTS}]", f"[-HKEY_CLASSES_ROOT\\{PROG_ID}]",
+        self.registry = [f"[-{USER_CHOICE}]", f"[-{USER_CHOICE}Latest]", f"[-{APP_DEFAULTS}]",
+                         f"[-HKEY_CLASSES_ROOT\\{PROG_ID}]", f"[-HKEY_CLASSES_ROOT\\{NEWER_PROG_ID}]",
                          f"[{HTTP_COMMAND}]", "@=" + reg_quote(f'"{SHELL_OPEN}" "%1"')]
 
     def expect(self, condition, message):
@@ -56,6 +59,10 @@ class Trial:
     def user_choice(self, command):
         self.registry += [f"[{USER_CHOICE}]", '"Progid"=' + reg_quote(PROG_ID), f"[{CLASS_COMMAND}]",
                           "@=" + reg_quote(command)]
+
+    def newer_choice(self, command):
+        self.registry += [f"[{USER_CHOICE_LATEST}]", '"ProgId"=' + reg_quote(NEWER_PROG_ID),
+                          f"[{NEWER_CLASS_COMMAND}]", "@=" + reg_quote(command)]
 
     def http_class(self, command):
         self.registry += [f"[{HTTP_COMMAND}]", "@=" + reg_quote(command)]
@@ -158,6 +165,23 @@ def vista_lookup_waits_for_the_browser(t):
         t.expect(start.text.startswith('"C:\\Browser\\browser.exe"') and
                  start.text.endswith(f' -osint -url "{a}" --again={a}'), f"browser command line: {start.text}")
         t.check_ended_after(run, exit_.ms, "the browser")
+        t.check_follow_ups_after(exit_.ms)
+
+
+@scenario
+def newer_choice_wins_over_a_stale_legacy_one(t):
+    t.lab.install("browser_standin.exe", r"C:\Old\oldbrowser.exe", linger_ms=0)
+    t.lab.install("browser_standin.exe", r"C:\New\newbrowser.exe", linger_ms=2000)
+    t.user_choice(r'"C:\Old\oldbrowser.exe" "%1"')
+    t.newer_choice(r'"C:\New\newbrowser.exe" "%1"')
+    t.follow_ups()
+    run = t.launch()
+    t.check_exit(run)
+    t.expect(not t.events("start", r"\oldbrowser.exe"), "the stale legacy choice was started")
+    start, exit_ = t.one("start", r"\newbrowser.exe"), t.one("exit", r"\newbrowser.exe")
+    if start and exit_:
+        t.expect(start.text.endswith(f' "{t.address}"'), f"browser command line: {start.text}")
+        t.check_ended_after(run, exit_.ms, "the newer browser")
         t.check_follow_ups_after(exit_.ms)
 
 

@@ -14,6 +14,8 @@ from pathlib import Path
 
 LAUNCHER = "gamestart.exe"
 USER_CHOICE = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\Shell\Associations\UrlAssociations\http\UserChoice"
+# Where Windows 11 24H2 and later record the choice: this key, value "ProgId".
+USER_CHOICE_LATEST = USER_CHOICE + r"Latest\ProgId"
 APP_DEFAULTS = r"HKEY_CURRENT_USER\Software\Wine\AppDefaults" + "\\" + LAUNCHER
 SHELL_OPEN = r"C:\standins\shell-open.exe"
 # Wine's HKCR is HKLM\Software\Classes; these are the classes the shell could
