@@ -77,6 +77,12 @@ TEST_F(DiscoveryTest, VistaAndLaterFollowTheUserChoice) {
        u"\"C:\\Root\\r.exe\"", u""},
       {"no .exe test here", [](sim::World& w) { w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"x\" y"); },
        u"\"x\"", u" y"},
+      {"no user choice: the classes root's own command is not consulted",
+       [](sim::World& w) {
+         w.keys.erase(kUserChoice);
+         w.SetString(u"HKCR\\shell\\open\\command", u"", u"\"C:\\Root\\r.exe\"");
+       },
+       u"", u""},
       {"never falls back on the http class",
        [](sim::World& w) {
          w.keys.erase(kUserChoice);
@@ -158,12 +164,29 @@ TEST_F(DiscoveryTest, XpAndEarlierReadTheHttpClassAndWantAnExe) {
   }
 }
 
-TEST_F(DiscoveryTest, NothingFoundLeavesArgumentsAsTheyWereAndEmptiesProgram) {
-  BrowserCommand = {u"\"stale\"", u"kept"};
-  world().version_fails = true;
-  browser::ResolveDefaultBrowser();
-  EXPECT_EQ(BrowserCommand.Program, u"");
-  EXPECT_EQ(BrowserCommand.Arguments, u"kept");
+TEST_F(DiscoveryTest, EverySilentStopEmptiesProgramAndLeavesArgumentsAsTheyWere) {
+  struct Case {
+    const char* what;
+    std::uint32_t major_version;
+    std::function<void(sim::World&)> setup;
+    std::size_t key_opens;  // RegOpenKeyExW calls before the stop
+  } cases[] = {
+      {"version query fails", 10, [](sim::World& w) { w.version_fails = true; }, 0},
+      {"no user choice", 10, [](sim::World& w) { w.keys.erase(kUserChoice); }, 2},
+      {"no class command", 10, [](sim::World& w) { w.keys.erase(u"HKCR\\Br.HTML\\shell\\open\\command"); }, 4},
+      {"no http class before Vista", 5, [](sim::World& w) { w.keys.erase(kHttpCommand); }, 1},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    RegisterUserChoice(u"Br.HTML", kQuoted);
+    world().SetString(kHttpCommand, u"", kQuoted);
+    c.setup(world());
+    BrowserCommand = {u"\"stale\"", u"kept"};
+    Resolve(c.major_version);
+    EXPECT_EQ(BrowserCommand.Program, u"") << c.what;
+    EXPECT_EQ(BrowserCommand.Arguments, u"kept") << c.what;
+    EXPECT_EQ(world().CountOf(sim::Call::RegOpenKeyExW), c.key_opens) << c.what;
+  }
 }
 
 TEST_F(DiscoveryTest, OpensKeysWithReadRightsAndProbesWithTheirOwn) {

@@ -34,28 +34,49 @@ TEST(PutAddress, ReplacesEveryPlaceholderOrTheWholeText) {
 class FileTest : public SimTest {};
 
 TEST_F(FileTest, ExistsMeansSomethingThatIsNotADirectory) {
+  constexpr std::uint32_t kReadOnly = 0x1, kArchive = 0x20;
+  constexpr std::uint32_t kErrorInvalidFunction = 1, kErrorCantAccessFile = 1920;  // around the three "no" codes
   struct Case {
     const char* what;
     std::optional<sim::File> file;
     bool exists;
+    std::size_t searched, opened;  // FindFirstFileW and CreateFileW calls
   } cases[] = {
-      {"absent", std::nullopt, false},
-      {"plain file", sim::File{}, true},
-      {"directory", sim::File{kFileAttributeDirectory}, false},
-      {"locked file, listed", sim::File{0x20, kErrorSharingViolation, true}, true},
-      {"locked directory, listed", sim::File{kFileAttributeDirectory, kErrorSharingViolation, true}, false},
-      {"refused and not listed", sim::File{0x20, kErrorAccessDenied, false}, false},
-      {"path not found", sim::File{0x20, platform::kErrorPathNotFound, true}, false},
-      {"invalid name", sim::File{0x20, platform::kErrorInvalidName, true}, false},
-      {"file link to a file", sim::File{kFileAttributeReparsePoint}, true},
-      {"file link, target locked", sim::File{kFileAttributeReparsePoint, 0, true, kErrorSharingViolation}, true},
-      {"file link, target gone", sim::File{kFileAttributeReparsePoint, 0, true, platform::kErrorFileNotFound}, false},
-      {"directory link", sim::File{kFileAttributeReparsePoint | kFileAttributeDirectory}, false},
+      {"absent", std::nullopt, false, 0, 0},
+      {"plain file", sim::File{}, true, 0, 0},
+      {"read-only file", sim::File{kReadOnly | kArchive}, true, 0, 0},
+      {"directory", sim::File{kFileAttributeDirectory}, false, 0, 0},
+      // An attribute query that fails: three errors answer no at once, any other asks the listing.
+      {"file not found, yet listed", sim::File{kArchive, platform::kErrorFileNotFound, true}, false, 0, 0},
+      {"path not found", sim::File{kArchive, platform::kErrorPathNotFound, true}, false, 0, 0},
+      {"invalid name", sim::File{kArchive, platform::kErrorInvalidName, true}, false, 0, 0},
+      {"locked file, listed", sim::File{kArchive, kErrorSharingViolation, true}, true, 1, 0},
+      {"locked read-only file, listed", sim::File{kReadOnly, kErrorSharingViolation, true}, true, 1, 0},
+      {"locked file, not listed", sim::File{kArchive, kErrorSharingViolation, false}, false, 1, 0},
+      {"locked directory, listed", sim::File{kFileAttributeDirectory, kErrorSharingViolation, true}, false, 1, 0},
+      {"refused, listed", sim::File{kArchive, kErrorAccessDenied, true}, true, 1, 0},
+      {"refused and not listed", sim::File{kArchive, kErrorAccessDenied, false}, false, 1, 0},
+      {"unusual low error, listed", sim::File{kArchive, kErrorInvalidFunction, true}, true, 1, 0},
+      {"unusual high error, listed", sim::File{kArchive, kErrorCantAccessFile, true}, true, 1, 0},
+      // Links: only these are opened, which follows them to their target.
+      {"file link to a file", sim::File{kFileAttributeReparsePoint}, true, 0, 1},
+      {"read-only file link", sim::File{kFileAttributeReparsePoint | kReadOnly}, true, 0, 1},
+      {"file link, target locked", sim::File{kFileAttributeReparsePoint, 0, true, kErrorSharingViolation}, true, 0, 1},
+      {"file link, target gone", sim::File{kFileAttributeReparsePoint, 0, true, platform::kErrorFileNotFound}, false,
+       0, 1},
+      {"file link, target refused", sim::File{kFileAttributeReparsePoint, 0, true, kErrorAccessDenied}, false, 0, 1},
+      {"file link, unusual low error", sim::File{kFileAttributeReparsePoint, 0, true, kErrorInvalidFunction}, false,
+       0, 1},
+      {"file link, unusual high error", sim::File{kFileAttributeReparsePoint, 0, true, kErrorCantAccessFile}, false,
+       0, 1},
+      {"directory link", sim::File{kFileAttributeReparsePoint | kFileAttributeDirectory}, false, 0, 0},
   };
   for (const auto& c : cases) {
     SetUp();
     if (c.file) world().files[u"play.url"] = *c.file;
     EXPECT_EQ(app::FileExists(u"play.url"), c.exists) << c.what;
+    EXPECT_EQ(world().CountOf(sim::Call::FindFirstFileW), c.searched) << c.what;
+    EXPECT_EQ(world().CountOf(sim::Call::CreateFileW), c.opened) << c.what;
     EXPECT_TRUE(world().open_handles.empty()) << c.what;
   }
 }
@@ -73,6 +94,7 @@ TEST_F(RunTest, BrowserGetsTheAddressThenFollowUpsOpenInOrder) {
 
   EXPECT_EQ(Run(), 0);
   ASSERT_EQ(world().launches.size(), 1u);
+  EXPECT_EQ(world().launches[0].nShow, 1) << "SW_SHOWNORMAL";
   EXPECT_EQ(world().launches[0].file, u"\"C:\\Browser\\browser.exe\"");
   EXPECT_EQ(world().launches[0].parameters, u" -osint -url \"" + kAddress + u"\"");
   ASSERT_EQ(world().opens.size(), 2u);
@@ -84,7 +106,7 @@ TEST_F(RunTest, BrowserGetsTheAddressThenFollowUpsOpenInOrder) {
     EXPECT_EQ(open.parameters, u"") << "empty, not absent";
     EXPECT_EQ(open.directory, u"");
     EXPECT_EQ(open.owner, platform::kNoWindow);
-    EXPECT_EQ(open.show, platform::kShowNormal);
+    EXPECT_EQ(open.show, 1) << "SW_SHOWNORMAL";
     EXPECT_EQ(open.at_ms, 3000) << "only after the wait";
   }
 }

@@ -38,6 +38,8 @@ TEST_F(RegistryTest, ReadStringTakesTextUpToTheFirstNulOrTheWholeData) {
     std::u16string expected;
   } cases[] = {
       {"empty data", platform::kRegSz, {}, u""},
+      {"empty data of a non-text type", platform::kRegDword, {}, u""},
+      {"empty data of no type", 0, {}, u""},
       {"one byte", platform::kRegSz, {'a'}, u""},
       {"odd size keeps whole characters", platform::kRegSz, {'a', 0, 'b'}, u"a"},
       {"terminated", platform::kRegSz, Utf16(std::u16string(u"ab\0", 3)), u"ab"},
@@ -60,33 +62,50 @@ TEST_F(RegistryTest, ReadStringOfAMegabyteValue) {
   EXPECT_EQ(Read(), big);
 }
 
-TEST_F(RegistryTest, MissingValueReadsAsEmptyText) {
+TEST_F(RegistryTest, MissingValueOrAFailedSizeQueryReadsAsEmptyText) {
   world().KeyAt(kKey);
   EXPECT_EQ(Read(), u"");
+
+  world().SetString(kKey, u"v", u"text");
+  world().keys[kKey].values[u"v"].size_query_error = platform::kErrorMoreData;  // fails, yet reports a size
+  EXPECT_EQ(Read(), u"");
+  EXPECT_EQ(world().CountOf(sim::Call::RegQueryValueExW), 2u) << "no read after a failed size query";
 }
 
 TEST_F(RegistryTest, ReadStringRaisesOnNonTextTypesAndOnFailedReads) {
+  const Bytes text = Utf16(u"text");
   struct Case {
     const char* what;
     std::uint32_t type;
+    Bytes data;
     std::optional<Bytes> grows_to;
+    std::optional<std::uint32_t> reported_size;
     std::u16string message;
+    std::size_t queries;  // RegQueryValueExW calls
   } cases[] = {
-      {"DWORD", platform::kRegDword, std::nullopt, u"Invalid data type for 'v'"},
-      {"binary", 3, std::nullopt, u"Invalid data type for 'v'"},
-      {"multi-string", 7, std::nullopt, u"Invalid data type for 'v'"},
-      {"grew after the size query", platform::kRegSz, Utf16(u"a much longer text"),
-       u"Failed to get data for 'v'"},
+      {"DWORD", platform::kRegDword, text, std::nullopt, std::nullopt, u"Invalid data type for 'v'", 2},
+      {"binary", 3, text, std::nullopt, std::nullopt, u"Invalid data type for 'v'", 2},
+      {"one byte of binary", 3, {'a'}, std::nullopt, std::nullopt, u"Invalid data type for 'v'", 2},
+      {"REG_NONE", 0, text, std::nullopt, std::nullopt, u"Invalid data type for 'v'", 2},
+      {"multi-string", 7, text, std::nullopt, std::nullopt, u"Invalid data type for 'v'", 2},
+      {"grew after the size query", platform::kRegSz, text, Utf16(u"a much longer text"), std::nullopt,
+       u"Failed to get data for 'v'", 2},
+      // A buffer for these would not fit the read's 32-bit byte count: nothing is allocated or read.
+      {"4 GiB less 2 bytes", platform::kRegSz, text, std::nullopt, 0xFFFFFFFEu, u"Failed to get data for 'v'", 1},
+      {"4 GiB less 1 byte", platform::kRegSz, text, std::nullopt, 0xFFFFFFFFu, u"Failed to get data for 'v'", 1},
   };
   for (const Case& c : cases) {
-    world().SetRaw(kKey, u"v", c.type, Utf16(u"text"));
+    SetUp();
+    world().SetRaw(kKey, u"v", c.type, c.data);
     world().keys[kKey].values[u"v"].after_size_query = c.grows_to;
+    world().keys[kKey].values[u"v"].reported_size = c.reported_size;
     try {
       Read();
       ADD_FAILURE() << c.what << ": no exception";
     } catch (const ERegistryException& e) {
       EXPECT_EQ(e.Message(), c.message) << c.what;
     }
+    EXPECT_EQ(world().CountOf(sim::Call::RegQueryValueExW), c.queries) << c.what;
   }
 }
 
@@ -135,6 +154,11 @@ TEST_F(RegistryTest, MovingToAnotherRootClosesTheCurrentKey) {
   registry.SetRootKey(platform::kClassesRoot);
   EXPECT_TRUE(world().open_handles.empty());
   EXPECT_EQ(registry.ReadString(u"v"), u"") << "no current key: nothing to read";
+
+  world().KeyAt(u"HKCR\\Test");
+  ASSERT_TRUE(registry.OpenKey(u"Test"));
+  registry.SetRootKey(platform::kCurrentUser);
+  EXPECT_TRUE(world().open_handles.empty()) << "and the other way round";
 }
 
 }  // namespace

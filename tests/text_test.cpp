@@ -38,6 +38,7 @@ TEST(Text, AsciiCaseIsIgnoredOnlyForAsciiLetters) {
 TEST(Text, SlicesClampInsteadOfFailing) {
   const std::u16string s = u"abcdef";
   EXPECT_EQ(text::Left(s, 3), u"abc");
+  EXPECT_EQ(text::Left(s, 1), u"a");
   EXPECT_EQ(text::Left(s, 0), u"");
   EXPECT_EQ(text::Left(s, -5), u"");
   EXPECT_EQ(text::Left(s, 99), s);
@@ -52,6 +53,9 @@ TEST(Text, SlicesClampInsteadOfFailing) {
   EXPECT_EQ(text::Between(s, -3, 2), u"ab");
   EXPECT_EQ(text::Between(s, 5, 99), u"ef");
   EXPECT_EQ(text::Between(s, 0, 0), u"");
+  EXPECT_EQ(text::Between(s, 1, 0), u"");   // ends below position 1
+  EXPECT_EQ(text::Between(s, -4, -1), u"");
+  EXPECT_EQ(text::Between(s, 3, 2), u"");
   EXPECT_EQ(text::Between(u"", 1, 1), u"");
 }
 
@@ -69,6 +73,7 @@ TEST(Text, ReplaceAllScansLeftToRightWithoutRescanning) {
       {u"aaa", u"aa", u"b", u"ba"},           // occurrences do not overlap
       {u"none", u"%1", u"X", u"none"},
       {u"", u"%1", u"X", u""},
+      {u"abc", u"", u"X", u"abc"},  // an empty piece occurs nowhere
   };
   for (const Case& c : cases) EXPECT_EQ(text::ReplaceAll(c.s, c.what, c.with), c.expected);
 }

@@ -9,6 +9,11 @@ using watch::QuitRequested;
 constexpr platform::Window kUnicodeWindow{0x10};
 constexpr platform::Window kAnsiWindow{0x20};
 
+// Read before any test runs: the fixtures reset it.
+const bool quit_requested_at_start = QuitRequested;
+
+TEST(Quit, IsNotRequestedInAFreshProcess) { EXPECT_FALSE(quit_requested_at_start); }
+
 TEST(WatchedName, IsTheImageNameBeforeTheClosingQuote) {
   struct Case {
     const char16_t* program;
@@ -21,6 +26,7 @@ TEST(WatchedName, IsTheImageNameBeforeTheClosingQuote) {
       {u"\"C:\\Browser\\\"", u""},
       {u"\"C:/Browser/browser.exe\"", u"C:/Browser/browser.exe"},  // only backslashes separate
       {u"\"browser.exe\"", u"browser.exe"},
+      {u"browser.exe\"", u"browser.exe"},  // no opening quote: the first character stays
       {u"C:\\Browser\\browser.exe -url \"", u"browser.exe -url "},
       {u"x\"", u"x"},
       {u"\\\"", u""},
@@ -46,7 +52,8 @@ TEST_F(WatchTest, ProcessMatchIsASubstringIgnoringAsciiCase) {
       {u"browser.ex", u"browser.exe", false},
       {u"\u00C9cran.exe", u"\u00E9cran.exe", false},
       {u"anything.exe", u"", false},
-      {std::u16string(300, u'a') + u"browser.exe", u"browser.exe", false},  // images end at 259 characters
+      {std::u16string(249, u'a') + u"browser.exe", u"browser.exe", true},   // all 260 characters, no terminator
+      {std::u16string(300, u'a') + u"browser.exe", u"browser.exe", false},  // images end at 260 characters
   };
   for (const auto& c : cases) {
     SetUp();
@@ -80,6 +87,23 @@ TEST_F(WatchTest, DrainRemovesEverythingAndChoosesTheWideOrAnsiCallByWindow) {
     EXPECT_EQ(world().removed[i].ansi, expected[i].second) << i;
   }
   EXPECT_FALSE(QuitRequested);
+}
+
+TEST_F(WatchTest, MouseMessagesTakenFirstAreExactly0x200To0x20E) {
+  world().queue = {{platform::kNoWindow, 0x100}, {platform::kNoWindow, 0x20F}, {platform::kNoWindow, 0x200},
+                   {platform::kNoWindow, 0x1FF}, {platform::kNoWindow, 0x20E}};
+  watch::DrainMessages();
+  std::vector<std::uint32_t> order;
+  for (const sim::RemovedMessage& m : world().removed) order.push_back(m.message);
+  EXPECT_EQ(order, (std::vector<std::uint32_t>{0x200, 0x20E, 0x100, 0x20F, 0x1FF}));
+}
+
+TEST_F(WatchTest, AFailedRemovalEndsTheDrainAndLeavesTheMessage) {
+  world().queue = {{platform::kNoWindow, 0x100}};
+  world().fail_call = 3;  // the mouse peek, the look, then the removal
+  watch::DrainMessages();
+  EXPECT_EQ(world().calls.size(), 3u);
+  EXPECT_EQ(world().queue.size(), 1u);
 }
 
 TEST_F(WatchTest, QuitIsNotedAndStaysNoted) {

@@ -14,6 +14,7 @@ using sim::TheWorld;
 
 namespace {
 
+constexpr std::int32_t kErrorInvalidParameter = 87;
 constexpr std::int32_t kErrorBadPathname = 161;
 constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 
@@ -64,9 +65,10 @@ bool Peek(Msg* msg, std::uint32_t low, std::uint32_t high, std::uint32_t remove,
   return true;
 }
 
+// A name of kMaxPath characters or more fills the field with no terminator.
 void FillEntry(const std::u16string& image, ProcessEntry* entry) {
   std::memset(entry->szExeFile, 0, sizeof entry->szExeFile);
-  const std::size_t n = std::min<std::size_t>(image.size(), kMaxPath - 1);
+  const std::size_t n = std::min<std::size_t>(image.size(), kMaxPath);
   std::copy_n(image.begin(), n, entry->szExeFile);
 }
 
@@ -94,10 +96,12 @@ bool NextEntry(Handle snapshot, ProcessEntry* entry, bool first) {
 
 }  // namespace
 
-std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t, std::uint32_t sam, Key* result) {
+std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam,
+                           Key* result) {
   sim::InPlatform scope;
   auto& world = TheWorld();
   if (world.Enter(Call::RegOpenKeyExW)) return static_cast<std::int32_t>(kErrorAccessDenied);
+  if (options != 0) return kErrorInvalidParameter;  // only REG_OPTION_OPEN_LINK exists, and it is not for us
   const std::u16string base = PathOf(key);
   if (base.empty()) return static_cast<std::int32_t>(kErrorInvalidHandle);
   const std::u16string sub = sub_key ? sub_key : u"";
@@ -117,7 +121,7 @@ std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t
   sim::InPlatform scope;
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::RegQueryValueExW);
-  if (reserved != nullptr) return 87;  // ERROR_INVALID_PARAMETER
+  if (reserved != nullptr) return kErrorInvalidParameter;
   auto path = world.key_paths.find(static_cast<std::uintptr_t>(key));
   if (path == world.key_paths.end()) return static_cast<std::int32_t>(kErrorInvalidHandle);
   auto& values = world.keys[path->second].values;
@@ -129,7 +133,8 @@ std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t
   if (data == nullptr) {
     if (fail) return static_cast<std::int32_t>(kErrorFileNotFound);
     if (type) *type = value.type;
-    if (data_size) *data_size = size;
+    if (data_size) *data_size = value.reported_size.value_or(size);
+    if (value.size_query_error != 0) return value.size_query_error;
     if (value.after_size_query) value.data = *std::exchange(value.after_size_query, std::nullopt);
     return kErrorSuccess;
   }

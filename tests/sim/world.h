@@ -34,6 +34,10 @@ struct RegistryValue {
   std::vector<std::uint8_t> data;
   // When set, the data becomes this once its size has been queried.
   std::optional<std::vector<std::uint8_t>> after_size_query;
+  // When set, the size query reports this size instead of the data's.
+  std::optional<std::uint32_t> reported_size;
+  // When set, the size query fails with this error, after reporting the size.
+  std::int32_t size_query_error = 0;
 };
 
 struct RegistryKey {
