@@ -1,6 +1,6 @@
 #include "app/launch.h"
 
-#include "app/game_host.h"
+#include "app/build_config.h"
 #include "browser/browser_command.h"
 #include "platform/unique_handle.h"
 #include "watch/watch.h"
@@ -14,8 +14,6 @@ namespace {
 
 constexpr char16_t kGameAddress[] = u"https://" LAUNCHER_GAME_HOST "/partner/iframe/10?cid=ru";
 constexpr char16_t kAddressPlaceholder[] = u"%1";
-constexpr char16_t kPlayShortcut[] = u"play.url";
-constexpr char16_t kGameProgram[] = u"fscommand\\wgame.exe";
 
 }  // namespace
 

@@ -8,6 +8,10 @@ namespace app {
 
 extern const text::View GameAddress;
 
+// The optional items opened after the wait, in this order, from the current directory.
+inline constexpr char16_t kPlayShortcut[] = u"play.url";
+inline constexpr char16_t kGameProgram[] = u"fscommand\\wgame.exe";
+
 // The browser's argument text with the address put in place of every "%1",
 // or the address alone when there is no "%1".
 text::Text PutAddress(text::View arguments, text::View address);

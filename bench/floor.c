@@ -6,7 +6,7 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
-#include "app/game_host.h"
+#include "app/build_config.h"
 #define GAME_ADDRESS L"https://" LAUNCHER_GAME_HOST "/partner/iframe/10?cid=ru"
 #define USER_CHOICE L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice"
 

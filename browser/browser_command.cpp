@@ -11,16 +11,6 @@ Command BrowserCommand;
 
 namespace {
 
-constexpr char16_t kUserChoiceKey[] =
-    u"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
-constexpr char16_t kProgIdValue[] = u"Progid";
-// Windows 11 24H2 and later record a choice made in Settings here, and leave
-// the legacy key above naming the browser the user had before.
-constexpr char16_t kUserChoiceLatestKey[] =
-    u"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoiceLatest\\ProgId";
-constexpr char16_t kLatestProgIdValue[] = u"ProgId";
-constexpr char16_t kOpenCommandSuffix[] = u"\\shell\\open\\command";
-constexpr char16_t kHttpOpenCommandKey[] = u"http\\shell\\open\\command";
 constexpr char16_t kDefaultValue[] = u"";
 
 // The newer choice, or empty text when it is missing or unusable in any way:

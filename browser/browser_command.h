@@ -11,6 +11,18 @@ struct Command {
   text::Text Arguments;  // everything after it
 };
 
+// Where discovery looks (the user-choice keys under HKCU, the classes under HKCR).
+inline constexpr char16_t kUserChoiceKey[] =
+    u"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
+inline constexpr char16_t kProgIdValue[] = u"Progid";
+// Windows 11 24H2 and later record a choice made in Settings here, and leave
+// the legacy key above naming the browser the user had before.
+inline constexpr char16_t kUserChoiceLatestKey[] =
+    u"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoiceLatest\\ProgId";
+inline constexpr char16_t kLatestProgIdValue[] = u"ProgId";
+inline constexpr char16_t kOpenCommandSuffix[] = u"\\shell\\open\\command";
+inline constexpr char16_t kHttpOpenCommandKey[] = u"http\\shell\\open\\command";
+
 // Process-wide: filled by ResolveDefaultBrowser, rewritten by the launch sequence.
 extern Command BrowserCommand;
 

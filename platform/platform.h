@@ -35,6 +35,7 @@ inline constexpr std::uint32_t kErrorMoreData = 234;
 // Registry.
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
+inline constexpr std::uint32_t kRegBinary = 3;
 inline constexpr std::uint32_t kRegDword = 4;
 inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
 inline constexpr std::uint32_t kKeyEnumerateSubKeys = 0x0008;

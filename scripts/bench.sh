@@ -8,4 +8,4 @@ scripts/build.sh >/dev/null
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_SANITIZE=OFF >/dev/null
 cmake --build build/bench --target micro_bench >/dev/null
 build/bench/bench/micro_bench
-python3 bench/bench_wine.py build/win build/bench-wine 25 7 10
+/usr/bin/python3 bench/bench_wine.py build/win build/bench-wine 25 7 10

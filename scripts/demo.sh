@@ -4,4 +4,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
-exec python3 scripts/demo.py
+exec /usr/bin/python3 scripts/demo.py

@@ -22,7 +22,7 @@ fuzz_failed=$(grep -oE '^fuzz: [0-9]+ passed, [0-9]+ failed' build/fuzz.log | gr
 
 echo "== end to end under Wine"
 scripts/build.sh || exit 1
-timeout 600 python3 tests/e2e/run_e2e.py build/win build/e2e | tee build/e2e.log
+timeout 600 /usr/bin/python3 tests/e2e/run_e2e.py build/win build/e2e | tee build/e2e.log
 [ "${PIPESTATUS[0]}" -eq 0 ] || failed_stage=1
 e2e_passed=$(grep -oE '^[0-9]+ passed' build/e2e.log | grep -oE '^[0-9]+' || echo 0)
 e2e_failed=$(grep -oE '^[0-9]+ passed, [0-9]+ failed' build/e2e.log | grep -oE '[0-9]+ failed' | grep -oE '^[0-9]+' || echo 1)

@@ -76,9 +76,7 @@ bool IsProcessRunning(View name) {
   entry.dwSize = platform::kProcessEntrySize;
   for (bool fetched = platform::Process32FirstW(snapshot.get(), &entry); fetched;
        fetched = platform::Process32NextW(snapshot.get(), &entry)) {
-    const char16_t* image = entry.szExeFile;
-    const View image_name(image, std::find(image, image + platform::kMaxPath, u'\0') - image);
-    if (text::PosIgnoringAsciiCase(image_name, name) != 0) return true;
+    if (ImageNameMatches(ImageNameOf(entry), name)) return true;
   }
   return false;
 }

@@ -4,6 +4,7 @@
 // a process that is already running, or restart themselves).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -25,5 +26,14 @@ void DrainMessages();
 bool PeekOneMessage(platform::Msg* msg);
 // Whether some process's image name contains name, ASCII case ignored.
 bool IsProcessRunning(text::View name);
+// The two halves of that test, for one process-list entry.
+inline text::View ImageNameOf(const platform::ProcessEntry& entry) {
+  // A name that fills the whole field has no terminator.
+  const char16_t* image = entry.szExeFile;
+  return text::View(image, std::find(image, image + platform::kMaxPath, u'\0') - image);
+}
+inline bool ImageNameMatches(text::View image_name, text::View name) {
+  return text::PosIgnoringAsciiCase(image_name, name) != 0;
+}
 
 }  // namespace watch

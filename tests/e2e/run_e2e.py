@@ -6,6 +6,7 @@ BUILD_DIR holds gamestart.exe and standins/; WORK_DIR gets the Wine prefix
 (kept between runs) and one folder per scenario. Prints a closing line
 "N passed, M failed" and exits non-zero when anything failed.
 """
+import json
 import re
 import shutil
 import sys
@@ -15,7 +16,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import pe_check  # noqa: E402
-from winelab import (APP_DEFAULTS, LAUNCHER, SHELL_OPEN, USER_CHOICE, USER_CHOICE_LATEST, Lab, WineError,  # noqa: E402
+from winelab import (APP_DEFAULTS, DOCTOR, LAUNCHER, SHELL_OPEN, USER_CHOICE, USER_CHOICE_LATEST, Lab, WineError,  # noqa: E402
                      read_events, reg_quote)
 
 PROG_ID = "TestBrowserHTML"
@@ -24,6 +25,7 @@ CLASS_COMMAND = rf"HKEY_CLASSES_ROOT\{PROG_ID}\shell\open\command"
 NEWER_CLASS_COMMAND = rf"HKEY_CLASSES_ROOT\{NEWER_PROG_ID}\shell\open\command"
 HTTP_COMMAND = r"HKEY_CLASSES_ROOT\http\shell\open\command"
 LAUNCHER_PATH = r"C:\app" + "\\" + LAUNCHER
+DOCTOR_PATH = r"C:\app" + "\\" + DOCTOR
 # Launcher start-up under a warm wineserver takes a fraction of a second; a
 # run that waited even once takes a second more than that.
 NO_WAIT_S = 0.9
@@ -33,7 +35,7 @@ AFTER_EXIT_S = (0.0, 2.5)
 
 
 def game_address(build):
-    header = (Path(build) / "generated" / "app" / "game_host.h").read_text()
+    header = (Path(build) / "generated" / "app" / "build_config.h").read_text()
     host = re.search(r'LAUNCHER_GAME_HOST "([^"]+)"', header).group(1)
     return f"https://{host}/partner/iframe/10?cid=ru"
 
@@ -291,6 +293,38 @@ def read_only_keys_still_find_the_browser(t):
     t.expect(start is not None and start.text.endswith(f'"{t.address}"'), "browser not started from read-only keys")
 
 
+@scenario
+def doctor_agrees_with_the_launcher(t):
+    t.lab.install("browser_standin.exe", r"C:\Old\oldbrowser.exe", linger_ms=0)
+    t.lab.install("browser_standin.exe", r"C:\New\newbrowser.exe", linger_ms=1500)
+    t.user_choice(r'"C:\Old\oldbrowser.exe" "%1"')
+    t.newer_choice(r'"C:\New\newbrowser.exe" --from-doctor "%1"')
+    t.follow_ups()
+    t.apply()
+    report_file = t.dir / "doctor.json"
+    doc = t.lab.run(DOCTOR_PATH, ["--json"], cwd=t.dir, log=t.log, timeout=30, stdout=report_file)
+    t.expect(doc.status == 0, f"doctor exit status {doc.status}")
+    t.expect(not t.events(), f"the doctor started something: {t.events()}")
+    usage = t.lab.run(DOCTOR_PATH, ["--bogus"], cwd=t.dir, timeout=30)
+    t.expect(usage.status == 2, f"an unknown argument gave exit status {usage.status}, not 2")
+    report = json.loads(report_file.read_text(encoding="utf-8"))
+
+    run = t.launch()
+    t.check_exit(run)
+    start, exit_ = t.one("start", r"\newbrowser.exe"), t.one("exit", r"\newbrowser.exe")
+    t.expect(report["prog_id_source"] == "newer key", f"doctor: ProgId from {report['prog_id_source']}")
+    t.expect(report["browser_found"] and report["watched_name"] == "newbrowser.exe",
+             f"doctor: watched name {report['watched_name']}")
+    if start and exit_:
+        launch = report["launch"]
+        t.expect(start.text == launch["file"] + " " + launch["parameters"],
+                 f"doctor said {launch}, the browser got {start.text}")
+        t.check_ended_after(run, exit_.ms, "the watched browser")
+    opened = [f["path"] for f in report["follow_ups"] if f["present"]]
+    t.expect(opened == ["play.url", r"fscommand\wgame.exe"], f"doctor: follow-ups {report['follow_ups']}")
+    t.check_follow_ups_after(exit_.ms if exit_ else 0)
+
+
 def main():
     build, work, only = Path(sys.argv[1]), Path(sys.argv[2]), set(sys.argv[3:])
     passed = failed = 0
@@ -303,8 +337,9 @@ def main():
         passed += not failures
         failed += bool(failures)
 
-    for name, ok, detail in pe_check.checks(build / LAUNCHER):
-        report("pe: " + name, [] if ok else [detail])
+    for exe, console in ((LAUNCHER, False), (DOCTOR, True)):
+        for name, ok, detail in pe_check.checks(build / exe, console):
+            report(f"pe: {exe}: {name}", [] if ok else [detail])
 
     lab = Lab(work, build)
     began = time.time()

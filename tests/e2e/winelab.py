@@ -13,6 +13,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 LAUNCHER = "gamestart.exe"
+DOCTOR = "gamestart-doctor.exe"
 USER_CHOICE = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\Shell\Associations\UrlAssociations\http\UserChoice"
 # Where Windows 11 24H2 and later record the choice: this key, value "ProgId".
 USER_CHOICE_LATEST = USER_CHOICE + r"Latest\ProgId"
@@ -131,20 +132,24 @@ class Lab:
         self.install("browser_standin.exe", SHELL_OPEN)
         self.install("quit_poster.exe", r"C:\standins\quit_poster.exe")
         self.install("key_guard.exe", r"C:\standins\key_guard.exe")
-        target = self.c(r"C:\app" + "\\" + LAUNCHER)
-        target.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(self.build / LAUNCHER, target)
+        for exe in (LAUNCHER, DOCTOR):
+            target = self.c(r"C:\app" + "\\" + exe)
+            target.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(self.build / exe, target)
 
     # --- running -----------------------------------------------------------
     def env_for(self, log):
         """The environment for a program whose stand-ins record to log."""
         return dict(self.env, STANDIN_LOG=win_path(log)) if log is not None else dict(self.env)
 
-    def run(self, windows_exe, args=(), cwd=None, log=None, timeout=60):
+    def run(self, windows_exe, args=(), cwd=None, log=None, timeout=60, stdout=None):
+        """Runs a program to its end; its output goes to Wine's log, or to
+        the file stdout names."""
         env = self.env_for(log)
         start = time.time()
-        with open(self.log_file, "ab") as out:
-            p = subprocess.Popen(["wine", windows_exe, *args], env=env, cwd=cwd, stdout=out, stderr=out)
+        with open(self.log_file, "ab") as log_out, open(stdout or os.devnull, "wb") as own_out:
+            out = own_out if stdout else log_out
+            p = subprocess.Popen(["wine", windows_exe, *args], env=env, cwd=cwd, stdout=out, stderr=log_out)
             try:
                 status = p.wait(timeout=timeout)
                 timed_out = False

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/journal.h"
 #include "tests/sim/world.h"
 
 namespace platform {
@@ -96,9 +97,9 @@ bool NextEntry(Handle snapshot, ProcessEntry* entry, bool first) {
 
 }  // namespace
 
-std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam,
-                           Key* result) {
-  sim::InPlatform scope;
+namespace {
+
+std::int32_t OpenKey(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result) {
   auto& world = TheWorld();
   if (world.Enter(Call::RegOpenKeyExW)) return static_cast<std::int32_t>(kErrorAccessDenied);
   if (options != 0) return kErrorInvalidParameter;  // only REG_OPTION_OPEN_LINK exists, and it is not for us
@@ -116,9 +117,8 @@ std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t optio
   return kErrorSuccess;
 }
 
-std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t* reserved, std::uint32_t* type,
-                              std::uint8_t* data, std::uint32_t* data_size) {
-  sim::InPlatform scope;
+std::int32_t QueryValue(Key key, const char16_t* value_name, std::uint32_t* reserved, std::uint32_t* type,
+                        std::uint8_t* data, std::uint32_t* data_size) {
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::RegQueryValueExW);
   if (reserved != nullptr) return kErrorInvalidParameter;
@@ -155,8 +155,29 @@ std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t
   return kErrorSuccess;
 }
 
+}  // namespace
+
+// The registry, the version and the shell calls are also written to the
+// journal, as the doctor's platform does.
+std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam,
+                           Key* result) {
+  sim::InPlatform scope;
+  const std::int32_t status = OpenKey(key, sub_key, options, sam, result);
+  journal::RecordKeyOpen(key, sub_key, sam, status, status == kErrorSuccess ? *result : kNoKey);
+  return status;
+}
+
+std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t* reserved, std::uint32_t* type,
+                              std::uint8_t* data, std::uint32_t* data_size) {
+  sim::InPlatform scope;
+  const std::int32_t status = QueryValue(key, value_name, reserved, type, data, data_size);
+  journal::RecordValueQuery(key, value_name, status, type, data, data_size);
+  return status;
+}
+
 std::int32_t RegCloseKey(Key key) {
   sim::InPlatform scope;
+  journal::RecordKeyClose(key);
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::RegCloseKey);
   if (!world.Release(static_cast<std::uintptr_t>(key), {HandleKind::Key}, "RegCloseKey")) {
@@ -170,10 +191,13 @@ bool GetVersionExW(OsVersionInfo* info) {
   auto& world = TheWorld();
   if (world.Enter(Call::GetVersionExW) || world.version_fails || info->dwOSVersionInfoSize != kOsVersionInfoSize) {
     world.last_error = kErrorInsufficientBuffer;
+    journal::RecordVersion(false, *info);
     return false;
   }
   info->dwMajorVersion = world.major_version;
   info->dwMinorVersion = world.major_version >= 6 ? 2 : 1;
+  info->dwBuildNumber = world.major_version >= 6 ? 9200 : 2600;
+  journal::RecordVersion(true, *info);
   return true;
 }
 
@@ -290,6 +314,7 @@ bool ShellExecuteExW(ShellExecuteInfo* info) {
   const bool fail = world.Enter(Call::ShellExecuteExW);
   world.launches.push_back({info->cbSize, info->fMask, info->hwnd, Copy(info->lpVerb), Copy(info->lpFile),
                             Copy(info->lpParameters), Copy(info->lpDirectory), info->nShow, world.now_ms});
+  journal::RecordShellCall(journal::Kind::Launch, info->lpFile, info->lpParameters);
   if (fail || !world.shell_accepts || info->cbSize != kShellExecuteInfoSize) {
     world.last_error = kErrorFileNotFound;
     info->hInstApp = static_cast<Instance>(2);  // SE_ERR_FNF
@@ -315,6 +340,7 @@ Instance ShellExecuteW(Window owner, const char16_t* verb, const char16_t* file,
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::ShellExecuteW);
   world.opens.push_back({owner, Copy(verb), Copy(file), Copy(parameters), Copy(directory), show, world.now_ms});
+  journal::RecordShellCall(journal::Kind::Open, file, parameters);
   return static_cast<Instance>(fail ? 2 : 42);  // a value above 32 means success
 }
 

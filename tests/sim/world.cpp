@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/journal.h"
 #include "text/text.h"
 
 namespace sim {
@@ -70,7 +71,10 @@ World& TheWorld() {
   return world;
 }
 
-void Reset() { TheWorld() = World(); }
+void Reset() {
+  TheWorld() = World();
+  platform::journal::Clear();
+}
 
 namespace {
 int platform_depth = 0;

@@ -1,0 +1,235 @@
+#include "doctor/doctor.h"
+
+#include <string>
+
+#include "app/launch.h"
+#include "browser/browser_command.h"
+#include "browser/registry.h"
+#include "platform/journal.h"
+#include "platform/unique_handle.h"
+#include "watch/watch.h"
+
+namespace doctor {
+
+using platform::journal::Entry;
+using platform::journal::Kind;
+using text::Text;
+using text::View;
+
+namespace {
+
+Text Ascii(const std::string& s) { return Text(s.begin(), s.end()); }
+
+Text Number(std::uint64_t n) { return Ascii(std::to_string(n)); }
+
+Text Quoted(View s) { return u"\"" + Text(s) + u"\""; }
+
+Text TypeName(std::uint32_t type) {
+  static const char* const names[] = {"REG_NONE",      "REG_SZ",    "REG_EXPAND_SZ", "REG_BINARY",
+                                      "REG_DWORD",     "REG_DWORD_BIG_ENDIAN",        "REG_LINK",
+                                      "REG_MULTI_SZ",  "REG_RESOURCE_LIST", "REG_FULL_RESOURCE_DESCRIPTOR",
+                                      "REG_RESOURCE_REQUIREMENTS_LIST", "REG_QWORD"};
+  return type < std::size(names) ? Ascii(names[type]) : u"type " + Number(type);
+}
+
+Text ErrorOutcome(std::int32_t status) {
+  switch (status) {
+    case 2: return u"absent";
+    case 5: return u"access denied";
+    default: return u"failed with error " + Number(static_cast<std::uint32_t>(status));
+  }
+}
+
+bool IsText(std::uint32_t type) { return type == platform::kRegSz || type == platform::kRegExpandSz; }
+
+RegistryStep Describe(const Entry& e) {
+  if (e.kind == Kind::KeyOpen) {
+    const bool probe = e.rights == browser::TRegistry::kProbeRights;
+    Text outcome = e.status == 0 ? Text(probe ? u"found" : u"opened") : ErrorOutcome(e.status);
+    return {probe ? u"look for key" : u"open key for reading", e.path, u"", outcome};
+  }
+  const Text value = e.name.empty() ? u"(default)" : e.name;
+  if (!e.with_buffer) {
+    Text outcome = e.status != 0 ? ErrorOutcome(e.status)
+                   : e.size == 0 ? Text(u"empty")
+                                 : TypeName(e.type) + u", " + Number(e.size) + u" bytes";
+    return {u"query value", e.path, value, outcome};
+  }
+  Text outcome = e.status != 0     ? u"read failed with error " + Number(static_cast<std::uint32_t>(e.status))
+                 : !IsText(e.type) ? u"not text (" + TypeName(e.type) + u")"
+                 : e.text.empty()  ? Text(u"empty")
+                                   : Quoted(e.text);
+  return {u"read value", e.path, value, outcome};
+}
+
+bool Is(const Entry& e, View root, View key) { return e.path == Text(root) + u"\\" + Text(key); }
+
+// Why discovery found no program, from where its steps ended.
+Text StopReason(const Report& r, const std::vector<Entry>& journal) {
+  if (!r.version_known) return u"the Windows version could not be read";
+  const Entry* last = nullptr;
+  for (const Entry& e : journal)
+    if (e.kind == Kind::KeyOpen || e.kind == Kind::ValueQuery) last = &e;
+  const bool vista = r.major >= 6;
+  if (last == nullptr) return u"no registry key was read";
+  if (last->kind == Kind::KeyOpen && last->status != 0) {
+    const Text outcome = ErrorOutcome(last->status);
+    if (!vista) return u"the http class has no open command (" + outcome + u")";
+    if (Is(*last, u"HKCU", browser::kUserChoiceKey))
+      return u"no default browser is recorded for http links (the UserChoice key is " + outcome + u")";
+    return u"the chosen class " + Quoted(r.prog_id) + u" has no usable open command (" + outcome +
+           u"): a packaged browser, or one that was uninstalled";
+  }
+  if (last->kind == Kind::ValueQuery && (last->status != 0 || (last->with_buffer && !IsText(last->type))))
+    return u"the value " + Quoted(last->name) + u" of " + last->path + u" is " + Describe(*last).outcome;
+  if (!vista && !text::Contains(r.command, u".exe")) return u"the http class's command names no \".exe\"";
+  return u"the open command has no quoted program path (" + Quoted(r.command) + u"), so no program is found in it";
+}
+
+Text FileWhy(const char16_t* path, bool present) {
+  using namespace platform;
+  const std::uint32_t attributes = GetFileAttributesW(path);
+  if (attributes == kInvalidFileAttributes) {
+    const std::uint32_t error = GetLastError();
+    if (error == kErrorFileNotFound) return u"not found";
+    if (error == kErrorPathNotFound) return u"its folder is not found";
+    if (error == kErrorInvalidName) return u"not a valid name";
+    const Text listing = present ? u"the folder listing shows it" : u"the folder listing does not show it";
+    if (error == kErrorSharingViolation) return u"locked by another program; " + listing;
+    if (error == kErrorAccessDenied) return u"access denied; " + listing;
+    return u"unreadable (error " + Number(error) + u"); " + listing;
+  }
+  const bool directory = (attributes & kFileAttributeDirectory) != 0;
+  if ((attributes & kFileAttributeReparsePoint) != 0) {
+    if (directory) return u"a link to a folder, not a file";
+    return present ? u"a link to a file" : u"a link whose target is missing or cannot be opened";
+  }
+  return directory ? u"a folder, not a file" : u"a file";
+}
+
+std::vector<Text> MatchingProcesses(View name) {
+  std::vector<Text> found;
+  platform::UniqueSnapshot snapshot(platform::CreateToolhelp32Snapshot(platform::kSnapProcess, 0));
+  if (!snapshot) return found;
+  platform::ProcessEntry entry{};
+  entry.dwSize = platform::kProcessEntrySize;
+  for (bool fetched = platform::Process32FirstW(snapshot.get(), &entry); fetched;
+       fetched = platform::Process32NextW(snapshot.get(), &entry)) {
+    const View image = watch::ImageNameOf(entry);
+    if (watch::ImageNameMatches(image, name)) found.emplace_back(image);
+  }
+  return found;
+}
+
+Text JoinFollowUps(const Report& r) {
+  Text out;
+  for (const FollowUp& f : r.follow_ups) {
+    if (!f.present) continue;
+    out += (out.empty() ? u"" : u", then ") + f.path;
+  }
+  return out.empty() ? u"nothing (no follow-up item is present)" : out;
+}
+
+Text Verdict(const Report& r) {
+  if (!r.browser_found)
+    return u"No browser would start: " + r.stop_reason +
+           u". The shell would be asked for an empty program and refuse it, so the launcher would not wait and "
+           u"would open at once: " + JoinFollowUps(r) + u".";
+  Text v = u"The launcher would start " + r.launch_file + u" through the shell";
+  if (r.program_file_missing)
+    return v + u", but that file does not exist: the shell would refuse it, so the launcher would not wait and "
+               u"would open at once: " + JoinFollowUps(r) + u".";
+  if (r.watched_name.empty()) {
+    v += u", find no image name to watch, and stop waiting after one second";
+  } else {
+    v += u", then wait while any process whose name contains " + Quoted(r.watched_name) + u" runs";
+    if (r.launcher_name_matches)
+      v += u"; its own process name contains that too, so it would wait until it is told to quit";
+    else if (!r.matching_processes.empty())
+      v += u"; " + Number(r.matching_processes.size()) +
+           u" such processes run now, so it would wait at least until they all end (a browser that keeps running "
+           u"in the background keeps the launcher waiting)";
+  }
+  return v + u". Then it would open: " + JoinFollowUps(r) + u".";
+}
+
+}  // namespace
+
+Report Diagnose(View launcher_name) {
+  // The launcher's own run, as in a fresh process; this platform reports the
+  // shell calls instead of making them, and refuses the launch, so nothing waits.
+  platform::journal::Clear();
+  browser::BrowserCommand = {};
+  watch::QuitRequested = false;
+  app::RunLauncher();
+
+  Report r;
+  const std::vector<Entry>& journal = platform::journal::Entries();
+  std::vector<Text> opened;
+  for (const Entry& e : journal) {
+    switch (e.kind) {
+      case Kind::Version:
+        r.version_known = e.status == 0;
+        r.major = e.major;
+        r.minor = e.minor;
+        r.build = e.build;
+        break;
+      case Kind::KeyOpen:
+      case Kind::ValueQuery:
+        r.steps.push_back(Describe(e));
+        break;
+      case Kind::Launch:
+        r.launch_file = e.path;
+        r.launch_parameters = e.name;
+        break;
+      case Kind::Open:
+        opened.push_back(e.path);
+        break;
+    }
+    if (e.kind != Kind::ValueQuery || !e.with_buffer || e.status != 0 || !IsText(e.type)) continue;
+    if (Is(e, u"HKCU", browser::kUserChoiceLatestKey) && e.name == browser::kLatestProgIdValue && !e.text.empty()) {
+      r.prog_id = e.text;
+      r.prog_id_source = u"newer key";
+    } else if (Is(e, u"HKCU", browser::kUserChoiceKey) && e.name == browser::kProgIdValue) {
+      r.prog_id = e.text;
+      r.prog_id_source = u"legacy key";
+    } else if (e.name.empty() && e.path.rfind(u"HKCR\\", 0) == 0) {
+      r.command_read = true;
+      r.command = e.text;
+    }
+  }
+  if (r.version_known)
+    r.lookup = r.major >= 6 ? u"the user's choice for http links (Windows Vista and later)"
+                            : u"the http class's open command (Windows XP and earlier)";
+  if (r.command_read) {
+    const browser::Command split = browser::SplitCommand(r.command);
+    r.program = split.Program;
+    r.arguments = split.Arguments;
+  }
+
+  r.browser_found = !browser::BrowserCommand.Program.empty();
+  if (r.browser_found) {
+    const View program = browser::BrowserCommand.Program;
+    // Only a plain quoted path can be checked; the shell expands the rest.
+    if (program.size() > 2 && program.front() == u'"' && !text::Contains(program, u"%")) {
+      const Text path(program.substr(1, program.size() - 2));
+      r.program_file_missing = !app::FileExists(path.c_str());
+    }
+    r.watched_name = watch::DeriveWatchedName(program);
+    r.matching_processes = MatchingProcesses(r.watched_name);
+    r.launcher_name_matches = watch::ImageNameMatches(Text(launcher_name) + u".exe", r.watched_name);
+  } else {
+    r.stop_reason = StopReason(r, journal);
+  }
+
+  for (const char16_t* path : {app::kPlayShortcut, app::kGameProgram}) {
+    FollowUp f{path, false, u""};
+    for (const Text& o : opened) f.present = f.present || o == path;
+    f.why = FileWhy(path, f.present);
+    r.follow_ups.push_back(std::move(f));
+  }
+  r.verdict = Verdict(r);
+  return r;
+}
+
+}  // namespace doctor

@@ -1,0 +1,55 @@
+// The doctor: runs the launcher's own code over a platform that reads
+// Windows but starts nothing, and tells in plain words what the launcher
+// would do on this machine and why.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "text/text.h"
+
+namespace doctor {
+
+struct RegistryStep {
+  text::Text action;   // "look for key", "open key for reading", "query value", "read value"
+  text::Text key;      // the key's full path
+  text::Text value;    // the value's name; empty for key steps
+  text::Text outcome;  // "found", "absent", "access denied", "not text (REG_DWORD)", "empty", ...
+};
+
+struct FollowUp {
+  text::Text path;
+  bool present = false;  // the launcher's own answer
+  text::Text why;        // what the file system said about it
+};
+
+struct Report {
+  bool version_known = false;
+  std::uint32_t major = 0, minor = 0, build = 0;
+  text::Text lookup;  // which registry lookup that version selects
+
+  std::vector<RegistryStep> steps;
+  text::Text prog_id, prog_id_source;  // source: "newer key", "legacy key", or empty
+
+  bool command_read = false;
+  text::Text command, program, arguments;  // as read, and as split
+  bool browser_found = false;              // a program to start
+  bool program_file_missing = false;       // a plain quoted path that names no file
+  text::Text launch_file, launch_parameters;  // what the shell would be asked to start
+
+  text::Text watched_name;
+  std::vector<text::Text> matching_processes;  // running now
+  bool launcher_name_matches = false;          // the launcher's own image counts as the browser
+
+  std::vector<FollowUp> follow_ups;
+  text::Text stop_reason;  // why no browser would start
+  text::Text verdict;
+};
+
+// The launcher's name (without ".exe"), whose own process the watch would see.
+Report Diagnose(text::View launcher_name);
+
+text::Text FormatText(const Report& report);
+text::Text FormatJson(const Report& report);
+
+}  // namespace doctor

@@ -1,0 +1,18 @@
+// The doctor's console: its report goes to standard output, its usage line
+// to standard error, and a person who double-clicked it gets to read it
+// before the window closes. Windows side in doctor_win32.cpp.
+#pragma once
+
+#include <string_view>
+
+namespace platform::console {
+
+// Text as wide characters to a console, as UTF-8 to a file or a pipe.
+void WriteOut(std::u16string_view text);
+void WriteError(std::u16string_view text);
+// Whether this process is the only one attached to its console window, as
+// when it was started by a double-click.
+bool AloneOnConsole();
+void WaitForEnter();
+
+}  // namespace platform::console

@@ -1,0 +1,81 @@
+#include "platform/journal.h"
+
+#include <algorithm>
+#include <map>
+
+namespace platform::journal {
+namespace {
+
+// Long enough for any command line a shell would take.
+constexpr std::size_t kMaxTextChars = 32768;
+
+std::vector<Entry> entries;
+std::map<Key, std::u16string> key_paths;  // keys opened and not yet closed
+
+std::u16string PathOf(Key key) {
+  if (key == kCurrentUser) return u"HKCU";
+  if (key == kClassesRoot) return u"HKCR";
+  auto found = key_paths.find(key);
+  return found != key_paths.end() ? found->second : u"(unknown key)";
+}
+
+std::u16string Copy(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
+
+}  // namespace
+
+const std::vector<Entry>& Entries() { return entries; }
+
+void Clear() {
+  entries.clear();
+  key_paths.clear();
+}
+
+void RecordVersion(bool ok, const OsVersionInfo& info) {
+  Entry e(Kind::Version);
+  e.status = ok ? 0 : 1;
+  e.major = info.dwMajorVersion;
+  e.minor = info.dwMinorVersion;
+  e.build = info.dwBuildNumber;
+  entries.push_back(std::move(e));
+}
+
+void RecordKeyOpen(Key base, const char16_t* sub_key, std::uint32_t rights, std::int32_t status, Key opened) {
+  Entry e(Kind::KeyOpen);
+  e.status = status;
+  e.rights = rights;
+  const std::u16string sub = Copy(sub_key);
+  e.path = sub.empty() ? PathOf(base) : PathOf(base) + u"\\" + sub;
+  if (status == kErrorSuccess) key_paths[opened] = e.path;
+  entries.push_back(std::move(e));
+}
+
+void RecordKeyClose(Key key) { key_paths.erase(key); }
+
+void RecordValueQuery(Key key, const char16_t* value_name, std::int32_t status, const std::uint32_t* type,
+                      const std::uint8_t* data, const std::uint32_t* data_size) {
+  Entry e(Kind::ValueQuery);
+  e.status = status;
+  e.path = PathOf(key);
+  e.name = Copy(value_name);
+  e.with_buffer = data != nullptr;
+  e.type = type ? *type : 0;
+  e.size = data_size ? *data_size : 0;
+  if (status == kErrorSuccess && data && (e.type == kRegSz || e.type == kRegExpandSz)) {
+    const std::size_t chars = std::min<std::size_t>(e.size / 2, kMaxTextChars);
+    for (std::size_t i = 0; i < chars; ++i) {
+      const auto c = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+      if (c == 0) break;
+      e.text += c;
+    }
+  }
+  entries.push_back(std::move(e));
+}
+
+void RecordShellCall(Kind kind, const char16_t* file, const char16_t* parameters) {
+  Entry e(kind);
+  e.path = Copy(file);
+  e.name = Copy(parameters);
+  entries.push_back(std::move(e));
+}
+
+}  // namespace platform::journal

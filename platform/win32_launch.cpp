@@ -1,0 +1,57 @@
+// The launcher's registry, version and shell calls: forwarded to the real
+// ones. (The doctor links doctor_win32.cpp instead, which reports the shell
+// calls without making them.)
+#include <cstring>
+
+#include "platform/win32_types.h"
+
+namespace platform {
+
+using win32::FromWin;
+using win32::ToWin;
+using win32::W;
+
+std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam,
+                           Key* result) {
+  HKEY opened = nullptr;
+  const LONG status = ::RegOpenKeyExW(ToWin(key), W(sub_key), options, sam, &opened);
+  if (status == ERROR_SUCCESS) *result = FromWin(opened);
+  return status;
+}
+
+std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t* reserved, std::uint32_t* type,
+                              std::uint8_t* data, std::uint32_t* data_size) {
+  return ::RegQueryValueExW(ToWin(key), W(value_name), reinterpret_cast<DWORD*>(reserved),
+                            reinterpret_cast<DWORD*>(type), data, reinterpret_cast<DWORD*>(data_size));
+}
+
+std::int32_t RegCloseKey(Key key) { return ::RegCloseKey(ToWin(key)); }
+
+bool GetVersionExW(OsVersionInfo* info) { return ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(info)) != FALSE; }
+
+void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+bool ShellExecuteExW(ShellExecuteInfo* info) {
+  SHELLEXECUTEINFOW real;
+  std::memset(&real, 0, sizeof real);
+  real.cbSize = info->cbSize;
+  real.fMask = info->fMask;
+  real.hwnd = ToWin(info->hwnd);
+  real.lpVerb = W(info->lpVerb);
+  real.lpFile = W(info->lpFile);
+  real.lpParameters = W(info->lpParameters);
+  real.lpDirectory = W(info->lpDirectory);
+  real.nShow = info->nShow;
+  const bool started = ::ShellExecuteExW(&real) != FALSE;
+  info->hInstApp = static_cast<Instance>(reinterpret_cast<std::uintptr_t>(real.hInstApp));
+  info->hProcess = FromWin(real.hProcess);
+  return started;
+}
+
+Instance ShellExecuteW(Window owner, const char16_t* verb, const char16_t* file, const char16_t* parameters,
+                       const char16_t* directory, std::int32_t show) {
+  return static_cast<Instance>(reinterpret_cast<std::uintptr_t>(
+      ::ShellExecuteW(ToWin(owner), W(verb), W(file), W(parameters), W(directory), show)));
+}
+
+}  // namespace platform

@@ -1,0 +1,37 @@
+// Shared by the Windows layers: the portable types to and from the real
+// ones, and proof that the records passed straight through agree with them.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <cstddef>
+
+#include "platform/platform.h"
+
+namespace platform::win32 {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text is passed through as WCHAR");
+static_assert(sizeof(DWORD) == sizeof(std::uint32_t), "");
+static_assert(sizeof(OSVERSIONINFOW) == kOsVersionInfoSize, "OSVERSIONINFOW");
+static_assert(sizeof(PROCESSENTRY32W) == kProcessEntrySize, "PROCESSENTRY32W");
+static_assert(sizeof(SHELLEXECUTEINFOW) == kShellExecuteInfoSize, "SHELLEXECUTEINFOW");
+// These two are passed straight through, so their layouts must agree.
+static_assert(sizeof(OsVersionInfo) == sizeof(OSVERSIONINFOW), "OsVersionInfo layout");
+static_assert(offsetof(OsVersionInfo, dwMajorVersion) == offsetof(OSVERSIONINFOW, dwMajorVersion), "");
+static_assert(offsetof(OsVersionInfo, dwBuildNumber) == offsetof(OSVERSIONINFOW, dwBuildNumber), "");
+static_assert(offsetof(OsVersionInfo, szCSDVersion) == offsetof(OSVERSIONINFOW, szCSDVersion), "");
+static_assert(sizeof(ProcessEntry) == sizeof(PROCESSENTRY32W), "ProcessEntry layout");
+static_assert(offsetof(ProcessEntry, th32DefaultHeapID) == offsetof(PROCESSENTRY32W, th32DefaultHeapID), "");
+static_assert(offsetof(ProcessEntry, dwFlags) == offsetof(PROCESSENTRY32W, dwFlags), "");
+static_assert(offsetof(ProcessEntry, szExeFile) == offsetof(PROCESSENTRY32W, szExeFile), "");
+
+inline const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+inline HANDLE ToWin(Handle handle) { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handle)); }
+inline Handle FromWin(HANDLE handle) { return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(handle)); }
+inline HKEY ToWin(Key key) { return reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(key)); }
+inline Key FromWin(HKEY key) { return static_cast<Key>(reinterpret_cast<std::uintptr_t>(key)); }
+inline HWND ToWin(Window window) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window)); }
+
+}  // namespace platform::win32

@@ -1,0 +1,101 @@
+// The doctor over the simulated Windows: its facts and verdict must be the
+// launcher's own. The simulated shell refuses the launch, as the doctor's own
+// platform does (Wine proves that one starts nothing).
+#include <functional>
+
+#include "app/launch.h"
+#include "doctor/doctor.h"
+#include "tests/sim_test.h"
+
+namespace {
+
+using text::Text;
+
+bool Has(const Text& s, const Text& piece) { return s.find(piece) != Text::npos; }
+
+TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
+  struct Case {
+    const char* what;
+    std::function<void(sim::World&)> setup;
+    const char16_t* prog_id_source;
+    bool browser_found;
+    std::vector<const char16_t*> in_verdict;
+  } cases[] = {
+      {"found via the newer key",
+       [](sim::World& w) {
+         w.SetString(kUserChoiceLatest, u"ProgId", u"New.HTML");
+         w.SetString(u"HKCR\\New.HTML\\shell\\open\\command", u"", u"\"C:\\New\\new.exe\" %1");
+       },
+       u"newer key", true, {u"would start \"C:\\New\\new.exe\"", u"contains \"new.exe\""}},
+      {"legacy fallback", [](sim::World& w) { w.KeyAt(kUserChoiceLatest).granted = 0x20009; }, u"legacy key", true,
+       {u"would start \"C:\\Browser\\browser.exe\""}},
+      {"nothing registered", [](sim::World& w) { w.keys.clear(); }, u"", false,
+       {u"No browser would start", u"no default browser is recorded"}},
+      {"DWORD ProgId",
+       [](sim::World& w) { w.SetRaw(kUserChoice, u"Progid", platform::kRegDword, {1, 0, 0, 0}); }, u"", false,
+       {u"No browser would start", u"not text (REG_DWORD)"}},
+      {"browser already running",
+       [](sim::World& w) { w.processes = {{u"explorer.exe"}, {u"Browser.exe"}, {u"browser.exe"}}; }, u"legacy key",
+       true, {u"2 such processes run now"}},
+      {"play.url a directory",
+       [](sim::World& w) { w.files[u"play.url"] = sim::File{platform::kFileAttributeDirectory}; }, u"legacy key",
+       true, {u"Then it would open: fscommand\\wgame.exe."}},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    RegisterUserChoice(u"Br.HTML", u"\"C:\\Browser\\browser.exe\" -url \"%1\"");
+    world().files[u"C:\\Browser\\browser.exe"] = {};
+    world().files[u"C:\\New\\new.exe"] = {};
+    world().files[u"fscommand\\wgame.exe"] = {};
+    world().shell_accepts = false;
+    c.setup(world());
+    const doctor::Report r = doctor::Diagnose(u"gamestart");
+
+    EXPECT_EQ(r.prog_id_source, c.prog_id_source) << c.what;
+    EXPECT_EQ(r.browser_found, c.browser_found) << c.what;
+    for (const char16_t* piece : c.in_verdict)
+      EXPECT_TRUE(Has(r.verdict, piece)) << c.what << ": " << testing::PrintToString(r.verdict);
+    EXPECT_TRUE(Has(doctor::FormatText(r), u"Verdict: " + r.verdict)) << c.what;
+    EXPECT_TRUE(Has(doctor::FormatJson(r), u"\"browser_found\":" + Text(c.browser_found ? u"true" : u"false")))
+        << c.what;
+    EXPECT_TRUE(world().open_handles.empty()) << c.what;
+  }
+}
+
+TEST_F(SimTest, DoctorReportsTheLaunchAsTheLauncherWouldMakeIt) {
+  RegisterUserChoice(u"Br.HTML", u"\"C:\\Browser\\browser.exe\" -url \"%1\"");
+  world().shell_accepts = false;
+  world().files[u"play.url"] = sim::File{platform::kFileAttributeReparsePoint, 0, true, platform::kErrorAccessDenied};
+  const doctor::Report r = doctor::Diagnose(u"gamestart");
+  EXPECT_EQ(r.launch_file, u"\"C:\\Browser\\browser.exe\"");
+  EXPECT_EQ(r.launch_parameters, u" -url \"" + Text(app::GameAddress) + u"\"");
+  EXPECT_TRUE(r.program_file_missing);
+  ASSERT_EQ(r.follow_ups.size(), 2u);
+  EXPECT_FALSE(r.follow_ups[0].present);
+  EXPECT_EQ(r.follow_ups[0].why, u"a link whose target is missing or cannot be opened");
+  EXPECT_EQ(r.follow_ups[1].why, u"not found");
+  // Every character outside printable ASCII is escaped, so the object survives any code page.
+  EXPECT_TRUE(Has(doctor::FormatJson(r), u"\"file\":\"\\\"C:\\\\Browser\\\\browser.exe\\\"\""));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SimTest, DoctorReportsWhateverCallFails) {
+  for (std::size_t k = 1;; ++k) {
+    SetUp();
+    RegisterUserChoice(u"Br.HTML", u"\"C:\\Browser\\browser.exe\" -url \"%1\"");
+    world().SetRaw(kUserChoiceLatest, u"ProgId", platform::kRegBinary, std::vector<std::uint8_t>(7, 0xFF));
+    world().processes = {{u"browser.exe"}};
+    world().files[u"play.url"] = sim::File{platform::kFileAttributeReparsePoint};
+    world().shell_accepts = false;
+    world().fail_call = k;
+    const doctor::Report r = doctor::Diagnose(u"gamestart");
+    EXPECT_FALSE(r.verdict.empty()) << "call " << k;
+    EXPECT_TRUE(world().open_handles.empty()) << "call " << k;
+    if (world().calls.size() < k) break;
+  }
+}
+
+}  // namespace
