@@ -73,7 +73,7 @@ void ResolveDefaultBrowser() {
 
     Text command;
     const bool found = version.dwMajorVersion >= 6 ? ReadUserChoiceCommand(registry, &command)
-                                                    : ReadHttpClassCommand(registry, &command);
+                                                   : ReadHttpClassCommand(registry, &command);
     if (found) BrowserCommand = SplitCommand(command);
   } catch (...) {
     // Any failure means no browser was found; nothing is reported.

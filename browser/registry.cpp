@@ -74,8 +74,8 @@ Text TRegistry::ReadString(View name) const {
   auto buffer = std::make_unique<char16_t[]>(chars + 1);  // zeroed: a shorter read stays terminated
   std::uint32_t buffer_bytes = (chars + 1) * 2;
   if (platform::RegQueryValueExW(current_.get(), value_name.c_str(), nullptr, &type,
-                                 reinterpret_cast<std::uint8_t*>(buffer.get()), &buffer_bytes) !=
-      platform::kErrorSuccess) {
+                                 reinterpret_cast<std::uint8_t*>(buffer.get()),
+                                 &buffer_bytes) != platform::kErrorSuccess) {
     Raise(kFailedToGetData, name);
   }
   if (type != platform::kRegSz && type != platform::kRegExpandSz) {

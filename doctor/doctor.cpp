@@ -25,18 +25,29 @@ Text Number(std::uint64_t n) { return Ascii(std::to_string(n)); }
 Text Quoted(View s) { return u"\"" + Text(s) + u"\""; }
 
 Text TypeName(std::uint32_t type) {
-  static const char* const names[] = {"REG_NONE",      "REG_SZ",    "REG_EXPAND_SZ", "REG_BINARY",
-                                      "REG_DWORD",     "REG_DWORD_BIG_ENDIAN",        "REG_LINK",
-                                      "REG_MULTI_SZ",  "REG_RESOURCE_LIST", "REG_FULL_RESOURCE_DESCRIPTOR",
-                                      "REG_RESOURCE_REQUIREMENTS_LIST", "REG_QWORD"};
+  static const char* const names[] = {"REG_NONE",
+                                      "REG_SZ",
+                                      "REG_EXPAND_SZ",
+                                      "REG_BINARY",
+                                      "REG_DWORD",
+                                      "REG_DWORD_BIG_ENDIAN",
+                                      "REG_LINK",
+                                      "REG_MULTI_SZ",
+                                      "REG_RESOURCE_LIST",
+                                      "REG_FULL_RESOURCE_DESCRIPTOR",
+                                      "REG_RESOURCE_REQUIREMENTS_LIST",
+                                      "REG_QWORD"};
   return type < std::size(names) ? Ascii(names[type]) : u"type " + Number(type);
 }
 
 Text ErrorOutcome(std::int32_t status) {
   switch (status) {
-    case 2: return u"absent";
-    case 5: return u"access denied";
-    default: return u"failed with error " + Number(static_cast<std::uint32_t>(status));
+    case 2:
+      return u"absent";
+    case 5:
+      return u"access denied";
+    default:
+      return u"failed with error " + Number(static_cast<std::uint32_t>(status));
   }
 }
 
@@ -134,11 +145,14 @@ Text Verdict(const Report& r) {
   if (!r.browser_found)
     return u"No browser would start: " + r.stop_reason +
            u". The shell would be asked for an empty program and refuse it, so the launcher would not wait and "
-           u"would open at once: " + JoinFollowUps(r) + u".";
+           u"would open at once: " +
+           JoinFollowUps(r) + u".";
   Text v = u"The launcher would start " + r.launch_file + u" through the shell";
   if (r.program_file_missing)
-    return v + u", but that file does not exist: the shell would refuse it, so the launcher would not wait and "
-               u"would open at once: " + JoinFollowUps(r) + u".";
+    return v +
+           u", but that file does not exist: the shell would refuse it, so the launcher would not wait and "
+           u"would open at once: " +
+           JoinFollowUps(r) + u".";
   if (r.watched_name.empty()) {
     v += u", find no image name to watch, and stop waiting after one second";
   } else {

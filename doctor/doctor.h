@@ -32,9 +32,9 @@ struct Report {
   text::Text prog_id, prog_id_source;  // source: "newer key", "legacy key", or empty
 
   bool command_read = false;
-  text::Text command, program, arguments;  // as read, and as split
-  bool browser_found = false;              // a program to start
-  bool program_file_missing = false;       // a plain quoted path that names no file
+  text::Text command, program, arguments;     // as read, and as split
+  bool browser_found = false;                 // a program to start
+  bool program_file_missing = false;          // a plain quoted path that names no file
   text::Text launch_file, launch_parameters;  // what the shell would be asked to start
 
   text::Text watched_name;

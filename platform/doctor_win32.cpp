@@ -14,8 +14,7 @@ using win32::FromWin;
 using win32::ToWin;
 using win32::W;
 
-std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam,
-                           Key* result) {
+std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result) {
   HKEY opened = nullptr;
   const LONG status = ::RegOpenKeyExW(ToWin(key), W(sub_key), options, sam, &opened);
   if (status == ERROR_SUCCESS) *result = FromWin(opened);
@@ -91,9 +90,9 @@ bool AloneOnConsole() {
   // Windows XP and later; Windows 2000 has no such call, and no prompt then.
   using ListFn = DWORD(WINAPI*)(LPDWORD, DWORD);
   const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  const auto list = kernel ? reinterpret_cast<ListFn>(
-                                 reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "GetConsoleProcessList")))
-                           : nullptr;
+  const auto list =
+      kernel ? reinterpret_cast<ListFn>(reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "GetConsoleProcessList")))
+             : nullptr;
   DWORD processes[2];
   return list != nullptr && list(processes, 2) == 1;
 }

@@ -17,13 +17,13 @@ enum class Kind { Version, KeyOpen, ValueQuery, Launch, Open };
 struct Entry {
   explicit Entry(Kind k) : kind(k) {}
   Kind kind;
-  std::int32_t status = 0;  // the call's Win32 error code; for Version, non-zero when it failed
-  std::u16string path;      // the key's full path ("HKCU\..."), or the file a shell call names
-  std::u16string name;      // the value's name, or the parameters of a shell call
-  std::uint32_t rights = 0;          // KeyOpen
-  bool with_buffer = false;          // ValueQuery: a read of the data, not a size query
-  std::uint32_t type = 0, size = 0;  // ValueQuery
-  std::u16string text;               // a successful read of text: the data up to its first NUL
+  std::int32_t status = 0;                        // the call's Win32 error code; for Version, non-zero when it failed
+  std::u16string path;                            // the key's full path ("HKCU\..."), or the file a shell call names
+  std::u16string name;                            // the value's name, or the parameters of a shell call
+  std::uint32_t rights = 0;                       // KeyOpen
+  bool with_buffer = false;                       // ValueQuery: a read of the data, not a size query
+  std::uint32_t type = 0, size = 0;               // ValueQuery
+  std::u16string text;                            // a successful read of text: the data up to its first NUL
   std::uint32_t major = 0, minor = 0, build = 0;  // Version
 };
 

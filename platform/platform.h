@@ -117,8 +117,7 @@ struct Msg {
 };
 
 // advapi32
-std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam,
-                           Key* result);
+std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result);
 std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t* reserved, std::uint32_t* type,
                               std::uint8_t* data, std::uint32_t* data_size);
 std::int32_t RegCloseKey(Key key);
@@ -143,10 +142,8 @@ Instance ShellExecuteW(Window owner, const char16_t* verb, const char16_t* file,
                        const char16_t* directory, std::int32_t show);
 
 // user32
-bool PeekMessageW(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max,
-                  std::uint32_t remove);
-bool PeekMessageA(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max,
-                  std::uint32_t remove);
+bool PeekMessageW(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max, std::uint32_t remove);
+bool PeekMessageA(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max, std::uint32_t remove);
 bool IsWindowUnicode(Window window);
 
 }  // namespace platform

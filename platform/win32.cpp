@@ -38,8 +38,8 @@ bool FindClose(Handle find) { return ::FindClose(ToWin(find)) != FALSE; }
 
 Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share, void* security,
                    std::uint32_t disposition, std::uint32_t flags, Handle template_file) {
-  return FromWin(::CreateFileW(W(path), access, share, static_cast<SECURITY_ATTRIBUTES*>(security), disposition,
-                               flags, ToWin(template_file)));
+  return FromWin(::CreateFileW(W(path), access, share, static_cast<SECURITY_ATTRIBUTES*>(security), disposition, flags,
+                               ToWin(template_file)));
 }
 
 bool CloseHandle(Handle handle) { return ::CloseHandle(ToWin(handle)) != FALSE; }
@@ -56,16 +56,14 @@ bool Process32NextW(Handle snapshot, ProcessEntry* entry) {
   return ::Process32NextW(ToWin(snapshot), reinterpret_cast<PROCESSENTRY32W*>(entry)) != FALSE;
 }
 
-bool PeekMessageW(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max,
-                  std::uint32_t remove) {
+bool PeekMessageW(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max, std::uint32_t remove) {
   MSG real;
   if (!::PeekMessageW(&real, ToWin(window), filter_min, filter_max, remove)) return false;
   FromWin(real, msg);
   return true;
 }
 
-bool PeekMessageA(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max,
-                  std::uint32_t remove) {
+bool PeekMessageA(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max, std::uint32_t remove) {
   MSG real;
   if (!::PeekMessageA(&real, ToWin(window), filter_min, filter_max, remove)) return false;
   FromWin(real, msg);

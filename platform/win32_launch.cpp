@@ -11,8 +11,7 @@ using win32::FromWin;
 using win32::ToWin;
 using win32::W;
 
-std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam,
-                           Key* result) {
+std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result) {
   HKEY opened = nullptr;
   const LONG status = ::RegOpenKeyExW(ToWin(key), W(sub_key), options, sam, &opened);
   if (status == ERROR_SUCCESS) *result = FromWin(opened);

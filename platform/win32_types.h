@@ -3,6 +3,8 @@
 #pragma once
 
 #include <windows.h>
+
+// These need <windows.h> first.
 #include <shellapi.h>
 #include <tlhelp32.h>
 

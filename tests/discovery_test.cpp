@@ -63,12 +63,16 @@ TEST_F(DiscoveryTest, VistaAndLaterFollowTheUserChoice) {
       {"user choice refuses reading", [](sim::World& w) { w.KeyAt(kUserChoice).granted = 0x20009; }, u"", u""},
       {"no class command", [](sim::World& w) { w.keys.erase(u"HKCR\\Br.HTML\\shell\\open\\command"); }, u"", u""},
       {"Progid of a non-text type",
-       [](sim::World& w) { w.SetRaw(kUserChoice, u"Progid", platform::kRegDword, {1, 0, 0, 0}); }, u"", u""},
-      {"Progid read fails",
-       [](sim::World& w) { w.keys[kUserChoice].values[u"Progid"].after_size_query = std::vector<std::uint8_t>(64, 'x'); },
+       [](sim::World& w) {
+         w.SetRaw(kUserChoice, u"Progid", platform::kRegDword, {1, 0, 0, 0});
+       },
        u"", u""},
-      {"Progid is used untrimmed", [](sim::World& w) { w.SetString(kUserChoice, u"Progid", u"Br.HTML "); }, u"",
-       u""},
+      {"Progid read fails",
+       [](sim::World& w) {
+         w.keys[kUserChoice].values[u"Progid"].after_size_query = std::vector<std::uint8_t>(64, 'x');
+       },
+       u"", u""},
+      {"Progid is used untrimmed", [](sim::World& w) { w.SetString(kUserChoice, u"Progid", u"Br.HTML "); }, u"", u""},
       {"empty Progid resolves from the root of the classes",
        [](sim::World& w) {
          w.SetString(kUserChoice, u"Progid", u"");
@@ -194,7 +198,8 @@ TEST_F(DiscoveryTest, OpensKeysWithReadRightsAndProbesWithTheirOwn) {
   for (auto& [path, key] : world().keys) key.granted = platform::kKeyRead;
   Resolve(6);
   EXPECT_EQ(BrowserCommand.Program, u"\"C:\\Browser\\browser.exe\"");
-  EXPECT_EQ(world().CountOf(sim::Call::RegOpenKeyExW), 5u) << "the newer key's probe, then probe and open for each of the two keys";
+  EXPECT_EQ(world().CountOf(sim::Call::RegOpenKeyExW), 5u)
+      << "the newer key's probe, then probe and open for each of the two keys";
 }
 
 }  // namespace

@@ -26,20 +26,38 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
          w.SetString(kUserChoiceLatest, u"ProgId", u"New.HTML");
          w.SetString(u"HKCR\\New.HTML\\shell\\open\\command", u"", u"\"C:\\New\\new.exe\" %1");
        },
-       u"newer key", true, {u"would start \"C:\\New\\new.exe\"", u"contains \"new.exe\""}},
-      {"legacy fallback", [](sim::World& w) { w.KeyAt(kUserChoiceLatest).granted = 0x20009; }, u"legacy key", true,
+       u"newer key",
+       true,
+       {u"would start \"C:\\New\\new.exe\"", u"contains \"new.exe\""}},
+      {"legacy fallback",
+       [](sim::World& w) { w.KeyAt(kUserChoiceLatest).granted = 0x20009; },
+       u"legacy key",
+       true,
        {u"would start \"C:\\Browser\\browser.exe\""}},
-      {"nothing registered", [](sim::World& w) { w.keys.clear(); }, u"", false,
+      {"nothing registered",
+       [](sim::World& w) { w.keys.clear(); },
+       u"",
+       false,
        {u"No browser would start", u"no default browser is recorded"}},
       {"DWORD ProgId",
-       [](sim::World& w) { w.SetRaw(kUserChoice, u"Progid", platform::kRegDword, {1, 0, 0, 0}); }, u"", false,
+       [](sim::World& w) {
+         w.SetRaw(kUserChoice, u"Progid", platform::kRegDword, {1, 0, 0, 0});
+       },
+       u"",
+       false,
        {u"No browser would start", u"not text (REG_DWORD)"}},
       {"browser already running",
-       [](sim::World& w) { w.processes = {{u"explorer.exe"}, {u"Browser.exe"}, {u"browser.exe"}}; }, u"legacy key",
-       true, {u"2 such processes run now"}},
+       [](sim::World& w) {
+         w.processes = {{u"explorer.exe"}, {u"Browser.exe"}, {u"browser.exe"}};
+       },
+       u"legacy key",
+       true,
+       {u"2 such processes run now"}},
       {"play.url a directory",
-       [](sim::World& w) { w.files[u"play.url"] = sim::File{platform::kFileAttributeDirectory}; }, u"legacy key",
-       true, {u"Then it would open: fscommand\\wgame.exe."}},
+       [](sim::World& w) { w.files[u"play.url"] = sim::File{platform::kFileAttributeDirectory}; },
+       u"legacy key",
+       true,
+       {u"Then it would open: fscommand\\wgame.exe."}},
   };
   for (const auto& c : cases) {
     SetUp();

@@ -22,9 +22,9 @@ constexpr platform::Window kAnsiWindow{0x20};
 struct Scenario {
   const char* name;
   std::function<void(sim::World&)> build;
-  std::u16string program;    // what a faultless discovery finds
-  std::u16string fallback;   // what a fault may leave it finding instead, if anything
-  std::u16string arguments;  // as the browser receives them
+  std::u16string program;                  // what a faultless discovery finds
+  std::u16string fallback;                 // what a fault may leave it finding instead, if anything
+  std::u16string arguments;                // as the browser receives them
   std::vector<std::u16string> follow_ups;  // the items that exist, in opening order
 };
 
@@ -60,14 +60,20 @@ std::vector<Scenario> Scenarios() {
          w.files[u"play.url"] = {};
          w.files[u"fscommand\\wgame.exe"] = {};
        },
-       kProgram, u"", quoted_args, {u"play.url", u"fscommand\\wgame.exe"}},
+       kProgram,
+       u"",
+       quoted_args,
+       {u"play.url", u"fscommand\\wgame.exe"}},
       {"vista 24H2, newer choice over a stale legacy one",
        [](sim::World& w) {
          NewerChoice(w);
          Browser(w, 2500);
          w.files[u"play.url"] = {};
        },
-       kProgram, kOldProgram, quoted_args, {u"play.url"}},
+       kProgram,
+       kOldProgram,
+       quoted_args,
+       {u"play.url"}},
       {"vista, found, play.url a link, wgame locked",
        [](sim::World& w) {
          VistaChoice(w);
@@ -75,15 +81,25 @@ std::vector<Scenario> Scenarios() {
          w.files[u"play.url"] = sim::File{kFileAttributeReparsePoint};
          w.files[u"fscommand\\wgame.exe"] = sim::File{0x20, platform::kErrorSharingViolation, true};
        },
-       kProgram, u"", quoted_args, {u"play.url", u"fscommand\\wgame.exe"}},
+       kProgram,
+       u"",
+       quoted_args,
+       {u"play.url", u"fscommand\\wgame.exe"}},
       {"vista, found, ended by quit",
        [](sim::World& w) {
          VistaChoice(w);
          Browser(w, sim::kForever);
          w.queue.push_back({platform::kNoWindow, platform::kWmQuit, 2200});
        },
-       kProgram, u"", quoted_args, {}},
-      {"vista, nothing registered, no follow-ups", [](sim::World& w) { w.shell_accepts = false; }, u"", u"", Address(),
+       kProgram,
+       u"",
+       quoted_args,
+       {}},
+      {"vista, nothing registered, no follow-ups",
+       [](sim::World& w) { w.shell_accepts = false; },
+       u"",
+       u"",
+       Address(),
        {}},
       {"xp, found, play.url a directory",
        [](sim::World& w) {
@@ -93,7 +109,10 @@ std::vector<Scenario> Scenarios() {
          w.files[u"play.url"] = sim::File{kFileAttributeDirectory};
          w.files[u"fscommand\\wgame.exe"] = {};
        },
-       kProgram, u"", u" \"" + Address() + u"\"", {u"fscommand\\wgame.exe"}},
+       kProgram,
+       u"",
+       u" \"" + Address() + u"\"",
+       {u"fscommand\\wgame.exe"}},
       {"xp, command without .exe",
        [](sim::World& w) {
          w.major_version = 5;
@@ -101,7 +120,10 @@ std::vector<Scenario> Scenarios() {
          w.shell_accepts = false;
          w.files[u"play.url"] = {};
        },
-       u"", u"", Address(), {u"play.url"}},
+       u"",
+       u"",
+       Address(),
+       {u"play.url"}},
   };
 }
 

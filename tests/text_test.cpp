@@ -12,11 +12,11 @@ TEST(Text, PositionsAreOneBasedAndEmptyPiecesOccurNowhere) {
     const char16_t* piece;
     Position at;
   } cases[] = {
-      {u"abc", u"a", 1}, {u"abc", u"c", 3},  {u"abcabc", u"bc", 2}, {u"abc", u"d", 0},
-      {u"abc", u"", 0},  {u"", u"", 0},      {u"", u"a", 0},       {u"ab", u"abc", 0},
-      {u"aA", u"A", 2},  // case-sensitive
+      {u"abc", u"a", 1}, {u"abc", u"c", 3}, {u"abcabc", u"bc", 2}, {u"abc", u"d", 0}, {u"abc", u"", 0},
+      {u"", u"", 0},     {u"", u"a", 0},    {u"ab", u"abc", 0},    {u"aA", u"A", 2},  // case-sensitive
   };
-  for (const Case& c : cases) EXPECT_EQ(text::Pos(c.s, c.piece), c.at) << "Pos in " << testing::PrintToString(std::u16string(c.s));
+  for (const Case& c : cases)
+    EXPECT_EQ(text::Pos(c.s, c.piece), c.at) << "Pos in " << testing::PrintToString(std::u16string(c.s));
 }
 
 TEST(Text, AsciiCaseIsIgnoredOnlyForAsciiLetters) {
@@ -28,8 +28,8 @@ TEST(Text, AsciiCaseIsIgnoredOnlyForAsciiLetters) {
       {u"MyBrowser.EXE", u"browser.exe", 3},
       {u"BROWSER.EXE", u"browser.exe", 1},
       {u"\u00C9cran.exe", u"\u00E9cran.exe", 0},  // É and é differ beyond ASCII
-      {u"\u0130x", u"ix", 0},                      // dotted capital I is not I
-      {u"[x]", u"{X}", 0},                         // punctuation next to letters stays itself
+      {u"\u0130x", u"ix", 0},                     // dotted capital I is not I
+      {u"[x]", u"{X}", 0},                        // punctuation next to letters stays itself
       {u"abc", u"", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(text::PosIgnoringAsciiCase(c.s, c.piece), c.at);
@@ -53,7 +53,7 @@ TEST(Text, SlicesClampInsteadOfFailing) {
   EXPECT_EQ(text::Between(s, -3, 2), u"ab");
   EXPECT_EQ(text::Between(s, 5, 99), u"ef");
   EXPECT_EQ(text::Between(s, 0, 0), u"");
-  EXPECT_EQ(text::Between(s, 1, 0), u"");   // ends below position 1
+  EXPECT_EQ(text::Between(s, 1, 0), u"");  // ends below position 1
   EXPECT_EQ(text::Between(s, -4, -1), u"");
   EXPECT_EQ(text::Between(s, 3, 2), u"");
   EXPECT_EQ(text::Between(u"", 1, 1), u"");
@@ -69,8 +69,8 @@ TEST(Text, ReplaceAllScansLeftToRightWithoutRescanning) {
       {u"-url \"%1\"", u"%1", u"X", u"-url \"X\""},
       {u"%1 %1", u"%1", u"ab", u"ab ab"},
       {u"%1%1", u"%1", u"%1%1", u"%1%1%1%1"},  // inserted text is not replaced again
-      {u"%%11", u"%1", u"", u"%1"},           // nor is text the removal brings together
-      {u"aaa", u"aa", u"b", u"ba"},           // occurrences do not overlap
+      {u"%%11", u"%1", u"", u"%1"},            // nor is text the removal brings together
+      {u"aaa", u"aa", u"b", u"ba"},            // occurrences do not overlap
       {u"none", u"%1", u"X", u"none"},
       {u"", u"%1", u"X", u""},
       {u"abc", u"", u"X", u"abc"},  // an empty piece occurs nowhere

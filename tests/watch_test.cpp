@@ -21,7 +21,7 @@ TEST(WatchedName, IsTheImageNameBeforeTheClosingQuote) {
   } cases[] = {
       {u"\"C:\\Browser\\browser.exe\"", u"browser.exe"},
       {u"\"C:\\Program Files\\Opera\\Launcher.exe\"", u"opera.exe"},
-      {u"\"D:\\Launcher.exe\\x.exe\"", u"opera.exe"},  // anywhere, a folder included
+      {u"\"D:\\Launcher.exe\\x.exe\"", u"opera.exe"},       // anywhere, a folder included
       {u"\"C:\\Browser\\launcher.exe\"", u"launcher.exe"},  // that test is case-sensitive
       {u"\"C:\\Browser\\\"", u""},
       {u"\"C:/Browser/browser.exe\"", u"C:/Browser/browser.exe"},  // only backslashes separate
@@ -75,8 +75,11 @@ TEST_F(WatchTest, ScanStopsAtTheFirstMatchAndAFailedSnapshotMeansNotRunning) {
 
 TEST_F(WatchTest, DrainRemovesEverythingAndChoosesTheWideOrAnsiCallByWindow) {
   world().windows = {{kUnicodeWindow, true}, {kAnsiWindow, false}};
-  world().queue = {{kAnsiWindow, 0x100}, {platform::kNoWindow, 0x400}, {kUnicodeWindow, 0x201},
-                   {kUnicodeWindow, 0x102}, {platform::Window{0x99}, 0x10}};  // last: a window gone
+  world().queue = {{kAnsiWindow, 0x100},
+                   {platform::kNoWindow, 0x400},
+                   {kUnicodeWindow, 0x201},
+                   {kUnicodeWindow, 0x102},
+                   {platform::Window{0x99}, 0x10}};  // last: a window gone
   watch::DrainMessages();
   EXPECT_TRUE(world().queue.empty());
   ASSERT_EQ(world().removed.size(), 5u);
@@ -90,8 +93,11 @@ TEST_F(WatchTest, DrainRemovesEverythingAndChoosesTheWideOrAnsiCallByWindow) {
 }
 
 TEST_F(WatchTest, MouseMessagesTakenFirstAreExactly0x200To0x20E) {
-  world().queue = {{platform::kNoWindow, 0x100}, {platform::kNoWindow, 0x20F}, {platform::kNoWindow, 0x200},
-                   {platform::kNoWindow, 0x1FF}, {platform::kNoWindow, 0x20E}};
+  world().queue = {{platform::kNoWindow, 0x100},
+                   {platform::kNoWindow, 0x20F},
+                   {platform::kNoWindow, 0x200},
+                   {platform::kNoWindow, 0x1FF},
+                   {platform::kNoWindow, 0x20E}};
   watch::DrainMessages();
   std::vector<std::uint32_t> order;
   for (const sim::RemovedMessage& m : world().removed) order.push_back(m.message);
@@ -153,8 +159,7 @@ TEST_F(LaunchTest, WaitsWhileTheBrowserRunsLookingOnceASecond) {
     world().started_process = sim::Process{u"browser.exe", c.browser_start_ms, c.browser_exit_ms};
     Launch();
     EXPECT_EQ(world().now_ms, c.waited_ms) << c.what;
-    EXPECT_EQ(world().CountOf(Call::CreateToolhelp32Snapshot), static_cast<std::size_t>(c.waited_ms / 1000))
-        << c.what;
+    EXPECT_EQ(world().CountOf(Call::CreateToolhelp32Snapshot), static_cast<std::size_t>(c.waited_ms / 1000)) << c.what;
   }
 }
 

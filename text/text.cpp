@@ -5,9 +5,7 @@
 namespace text {
 namespace {
 
-Position ToPosition(std::size_t index) {
-  return index == View::npos ? 0 : static_cast<Position>(index) + 1;
-}
+Position ToPosition(std::size_t index) { return index == View::npos ? 0 : static_cast<Position>(index) + 1; }
 
 // Converts a clamped 1-based position to an index within s.
 std::size_t IndexOf(View s, Position p) {

@@ -55,8 +55,8 @@ bool PeekOneMessage(platform::Msg* msg) {
     // A message for an ANSI window must be removed as ANSI, or its text
     // parameters get converted the wrong way.
     const bool unicode = msg->hwnd == kNoWindow || IsWindowUnicode(msg->hwnd);
-    const bool removed = unicode ? PeekMessageW(msg, kNoWindow, 0, 0, kPmRemove)
-                                 : PeekMessageA(msg, kNoWindow, 0, 0, kPmRemove);
+    const bool removed =
+        unicode ? PeekMessageW(msg, kNoWindow, 0, 0, kPmRemove) : PeekMessageA(msg, kNoWindow, 0, 0, kPmRemove);
     if (!removed) return false;
   }
   if (msg->message == kWmQuit) QuitRequested = true;

@@ -159,8 +159,7 @@ std::int32_t QueryValue(Key key, const char16_t* value_name, std::uint32_t* rese
 
 // The registry, the version and the shell calls are also written to the
 // journal, as the doctor's platform does.
-std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam,
-                           Key* result) {
+std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result) {
   sim::InPlatform scope;
   const std::int32_t status = OpenKey(key, sub_key, options, sam, result);
   journal::RecordKeyOpen(key, sub_key, sam, status, status == kErrorSuccess ? *result : kNoKey);
@@ -249,10 +248,9 @@ Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t sha
   auto found = world.files.find(path);
   const bool as_expected = access == kGenericRead && share == kFileShareRead && security == nullptr &&
                            disposition == kOpenExisting && flags == 0 && template_file == kNoHandle;
-  if (world.Enter(Call::CreateFileW) || !as_expected || found == world.files.end() ||
-      found->second.open_error != 0) {
-    world.last_error = (found != world.files.end() && found->second.open_error != 0) ? found->second.open_error
-                                                                                      : kErrorAccessDenied;
+  if (world.Enter(Call::CreateFileW) || !as_expected || found == world.files.end() || found->second.open_error != 0) {
+    world.last_error =
+        (found != world.files.end() && found->second.open_error != 0) ? found->second.open_error : kErrorAccessDenied;
     return kInvalidHandle;
   }
   return static_cast<Handle>(world.NewHandle(HandleKind::File));

@@ -9,18 +9,32 @@ namespace sim {
 
 const char* NameOf(Call call) {
   static const char* const names[] = {
-      "RegOpenKeyExW", "RegQueryValueExW", "RegCloseKey", "GetVersionExW", "GetFileAttributesW", "GetLastError",
-      "FindFirstFileW", "FindClose", "CreateFileW", "CloseHandle", "CreateToolhelp32Snapshot", "Process32FirstW",
-      "Process32NextW", "Sleep", "ShellExecuteExW", "ShellExecuteW", "PeekMessageW", "PeekMessageA",
+      "RegOpenKeyExW",
+      "RegQueryValueExW",
+      "RegCloseKey",
+      "GetVersionExW",
+      "GetFileAttributesW",
+      "GetLastError",
+      "FindFirstFileW",
+      "FindClose",
+      "CreateFileW",
+      "CloseHandle",
+      "CreateToolhelp32Snapshot",
+      "Process32FirstW",
+      "Process32NextW",
+      "Sleep",
+      "ShellExecuteExW",
+      "ShellExecuteW",
+      "PeekMessageW",
+      "PeekMessageA",
       "IsWindowUnicode",
   };
   return names[static_cast<int>(call)];
 }
 
 bool CaseLess::operator()(const std::u16string& a, const std::u16string& b) const {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char16_t x, char16_t y) {
-    return text::LowerAscii(x) < text::LowerAscii(y);
-  });
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](char16_t x, char16_t y) { return text::LowerAscii(x) < text::LowerAscii(y); });
 }
 
 void World::SetRaw(const std::u16string& key, const std::u16string& name, std::uint32_t type,

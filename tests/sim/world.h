@@ -19,9 +19,25 @@ namespace sim {
 using platform::Window;
 
 enum class Call {
-  RegOpenKeyExW, RegQueryValueExW, RegCloseKey, GetVersionExW, GetFileAttributesW, GetLastError,
-  FindFirstFileW, FindClose, CreateFileW, CloseHandle, CreateToolhelp32Snapshot, Process32FirstW,
-  Process32NextW, Sleep, ShellExecuteExW, ShellExecuteW, PeekMessageW, PeekMessageA, IsWindowUnicode,
+  RegOpenKeyExW,
+  RegQueryValueExW,
+  RegCloseKey,
+  GetVersionExW,
+  GetFileAttributesW,
+  GetLastError,
+  FindFirstFileW,
+  FindClose,
+  CreateFileW,
+  CloseHandle,
+  CreateToolhelp32Snapshot,
+  Process32FirstW,
+  Process32NextW,
+  Sleep,
+  ShellExecuteExW,
+  ShellExecuteW,
+  PeekMessageW,
+  PeekMessageA,
+  IsWindowUnicode,
 };
 const char* NameOf(Call call);
 
@@ -133,7 +149,7 @@ struct World {
   std::map<std::uintptr_t, HandleKind> open_handles;
   std::vector<std::string> handle_errors;
   std::uintptr_t next_handle = 0x1000;
-  std::map<std::uintptr_t, std::u16string> key_paths;           // open key -> its path
+  std::map<std::uintptr_t, std::u16string> key_paths;  // open key -> its path
   struct Snapshot {
     std::vector<std::u16string> images;  // the processes alive when it was taken, in order
     std::size_t next = 0;
