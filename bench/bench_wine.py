@@ -86,7 +86,7 @@ def interleaved(lab, folder, log, pairs, label):
     """Runs launcher and floor alternately; returns their runs."""
     runs = {"A": [], "B": []}
     for i in range(pairs):
-        for side, exe in (("A", r"C:\app\gamestart.exe"), ("B", r"C:\app\floor.exe")):
+        for side, exe in (("A", lab.launcher_path), ("B", r"C:\app\floor.exe")):
             time.sleep(1)  # let the last run's browser and the server's work die down
             r = run_once(lab, exe, folder, log)
             runs[side].append(r)
@@ -120,7 +120,7 @@ def main():
         log = folder / "events.log"
         # Start-up: a browser that exits at once, many pairs (start-up is noisy).
         lab.install("browser_standin.exe", BROWSER, linger_ms=0)
-        run_once(lab, r"C:\app\gamestart.exe", folder, log)  # warm-up: page cache, wineserver
+        run_once(lab, lab.launcher_path, folder, log)  # warm-up: page cache, wineserver
         starts = interleaved(lab, folder, log, start_pairs, "start")
         # Resident cost: a browser session of the given length.
         lab.install("browser_standin.exe", BROWSER, linger_ms=seconds * 1000)
@@ -131,7 +131,7 @@ def main():
     report(f"start-up, medians over {start_pairs} pairs", starts, ("to_browser_ms", "process_cpu_ms"))
     report(f"resident, medians over {session_pairs} pairs of {seconds} s browser sessions", sessions,
            ("to_browser_ms", "resident_cpu_ms", "process_cpu_ms", "peak_rss_kib", "wall_s"))
-    sizes = {side: (build / exe).stat().st_size for side, exe in (("A", "gamestart.exe"), ("B", "floor.exe"))}
+    sizes = {side: (build / exe).stat().st_size for side, exe in (("A", lab.launcher), ("B", "floor.exe"))}
     print(f"{'exe_bytes':18} {sizes['A']:10d} {sizes['B']:10d} {sizes['A'] / sizes['B']:24.3f}")
     return 0
 

@@ -1,27 +1,77 @@
 # The shipped exe: 32-bit, GUI subsystem, static runtime, Windows 2000 and
-# later, icon and version resources, no manifest. Beside it the doctor: the
-# same logic over its own platform layer, as a console program.
+# later, icon and version resources, no manifest, hardened as far as this
+# toolchain allows (docs/hardening.md). Beside it the doctor: the same logic
+# over its own platform layer, as a console program.
 set(size_flags -Os -ffunction-sections -fdata-sections)
-set(windows_link_flags -static -s -Wl,--gc-sections
-  -Wl,--major-subsystem-version,5,--minor-subsystem-version,0,--major-os-version,5,--minor-os-version,0)
-target_compile_options(launcher_core PRIVATE ${size_flags})
-target_compile_options(doctor_core PRIVATE ${size_flags})
+set(hardening_flags -fstack-protector-strong)
+set(windows_link_flags -static -s -Wl,--gc-sections -fstack-protector-strong
+  -Wl,--major-subsystem-version,5,--minor-subsystem-version,0,--major-os-version,5,--minor-os-version,0
+  # ASLR and DEP are binutils' defaults; no SEH handler is ever registered
+  # (exceptions unwind by DWARF tables), and no Terminal Server shims are needed.
+  -Wl,--dynamicbase,--nxcompat,--no-seh,--tsaware)
+target_compile_options(launcher_core PRIVATE ${size_flags} ${hardening_flags})
+target_compile_options(doctor_core PRIVATE ${size_flags} ${hardening_flags})
+# Version texts may hold any Unicode character.
+string(APPEND CMAKE_RC_FLAGS " -c 65001")
 
-configure_file(res/version.h.in generated/res/version.h @ONLY)
+# Reproducible: the PE time stamp is SOURCE_DATE_EPOCH when set, else the
+# commit's time, else none at all; nothing else in the image depends on
+# when or where it was built.
+set(source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")
+if(source_date_epoch STREQUAL "")
+  find_package(Git QUIET)
+  if(GIT_FOUND AND EXISTS "${PROJECT_SOURCE_DIR}/.git")
+    execute_process(COMMAND "${GIT_EXECUTABLE}" log -1 --format=%ct WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
+                    OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    # A new commit configures again, so the stamp follows it.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/.git/HEAD")
+    file(READ "${PROJECT_SOURCE_DIR}/.git/HEAD" git_head)
+    if(git_head MATCHES "^ref: ([^\n]+)" AND EXISTS "${PROJECT_SOURCE_DIR}/.git/${CMAKE_MATCH_1}")
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/.git/${CMAKE_MATCH_1}")
+    endif()
+  endif()
+endif()
+if(source_date_epoch MATCHES "^[0-9]+$")
+  set(stamp_launcher "${CMAKE_COMMAND}" -E env "SOURCE_DATE_EPOCH=${source_date_epoch}")
+else()
+  set(source_date_epoch "")
+  list(APPEND windows_link_flags -Wl,--no-insert-timestamp)
+endif()
+
+configure_file(res/launcher.rc.in generated/res/launcher.rc @ONLY)
 add_executable(launcher WIN32 app/main.cpp platform/win32.cpp platform/win32_launch.cpp platform/win32_runtime.cpp
-  res/launcher.rc)
+  ${CMAKE_BINARY_DIR}/generated/res/launcher.rc)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME})
-target_compile_options(launcher PRIVATE ${size_flags})
-target_include_directories(launcher PRIVATE ${CMAKE_BINARY_DIR}/generated/res ${CMAKE_SOURCE_DIR}/res)
+target_compile_options(launcher PRIVATE ${size_flags} ${hardening_flags})
 target_link_libraries(launcher PRIVATE launcher_core advapi32 shell32 user32)
 target_link_options(launcher PRIVATE ${windows_link_flags})
 
 add_executable(doctor doctor/main.cpp platform/win32.cpp platform/doctor_win32.cpp platform/journal.cpp
   platform/win32_runtime.cpp)
 set_target_properties(doctor PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME}-doctor)
-target_compile_options(doctor PRIVATE ${size_flags})
+target_compile_options(doctor PRIVATE ${size_flags} ${hardening_flags})
 target_link_libraries(doctor PRIVATE doctor_core advapi32 user32)
 target_link_options(doctor PRIVATE ${windows_link_flags})
+
+if(stamp_launcher)
+  set_target_properties(launcher doctor PROPERTIES CXX_LINKER_LAUNCHER "${stamp_launcher}")
+endif()
+
+# What was configured, for the PE checks and the release manifest to compare against.
+file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/branding.json" @ONLY CONTENT [[{
+  "launcher": "@LAUNCHER_EXE_NAME@.exe",
+  "doctor": "@LAUNCHER_EXE_NAME@-doctor.exe",
+  "host": "@LAUNCHER_GAME_HOST@",
+  "version": "@LAUNCHER_VERSION@",
+  "source_date_epoch": "@source_date_epoch@",
+  "strings": {
+@json_strings@    "FileVersion": "@LAUNCHER_VERSION@",
+    "InternalName": "@LAUNCHER_EXE_NAME@",
+    "OriginalFilename": "@LAUNCHER_EXE_NAME@.exe",
+    "ProductVersion": "@LAUNCHER_VERSION@"
+  }
+}
+]])
 
 add_subdirectory(tests/e2e/standins)
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Draws res/launcher.ico: a play triangle on a rounded teal tile, at 16, 32
-and 48 pixels, as 32-bit images with alpha. Standard library only."""
+and 48 pixels, as 32-bit images with alpha. Standard library only.
+
+Usage: draw_icon.py [OUT.ico [RRGGBB]]; the colour replaces the teal tile."""
 import struct
 import sys
 from pathlib import Path
@@ -16,7 +18,7 @@ def coverage(inside, x, y, samples=4):
     return hits / samples ** 2
 
 
-def pixel(size, x, y):
+def pixel(size, x, y, tile_rgb=TILE):
     s = float(size)
     radius = s * 0.22
 
@@ -34,17 +36,17 @@ def pixel(size, x, y):
 
     tile = coverage(in_tile, x, y)
     mark = coverage(in_triangle, x, y)
-    rgb = [round(t * (1 - mark) + m * mark) for t, m in zip(TILE, TRIANGLE)]
+    rgb = [round(t * (1 - mark) + m * mark) for t, m in zip(tile_rgb, TRIANGLE)]
     return rgb, round(255 * tile)
 
 
-def image(size):
+def image(size, tile_rgb=TILE):
     """A BITMAPINFOHEADER image: bottom-up BGRA rows, then the AND mask."""
     rows = []
     for y in reversed(range(size)):
         row = b""
         for x in range(size):
-            (r, g, b), a = pixel(size, x, y)
+            (r, g, b), a = pixel(size, x, y, tile_rgb)
             row += bytes((b, g, r, a))
         rows.append(row)
     mask_stride = ((size + 31) // 32) * 4
@@ -52,8 +54,8 @@ def image(size):
     return header + b"".join(rows) + bytes(mask_stride * size)
 
 
-def icon(sizes):
-    images = [image(s) for s in sizes]
+def icon(sizes, tile_rgb=TILE):
+    images = [image(s, tile_rgb) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, data in zip(sizes, images):
@@ -64,4 +66,5 @@ def icon(sizes):
 
 if __name__ == "__main__":
     target = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).with_name("launcher.ico"))
-    target.write_bytes(icon([16, 32, 48]))
+    tile = bytes.fromhex(sys.argv[2]) if len(sys.argv) > 2 else bytes(TILE)
+    target.write_bytes(icon([16, 32, 48], tuple(tile)))

@@ -7,7 +7,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
-from winelab import LAUNCHER, USER_CHOICE, Lab, read_events, reg_quote  # noqa: E402
+from winelab import USER_CHOICE, Lab, read_events, reg_quote  # noqa: E402
 
 BROWSER = r"C:\Demo Browser\demobrowser.exe"
 BROWSER_SECONDS = 3
@@ -31,8 +31,8 @@ def main():
         log = game / "events.log"
 
         print(f"Default browser: {BROWSER}, registered to open http links as: \"{BROWSER}\" --new-tab \"%1\"")
-        print(f"The stand-in browser stays open {BROWSER_SECONDS} s. Running {LAUNCHER} from {game} ...\n")
-        run = lab.run(r"C:\app" + "\\" + LAUNCHER, cwd=game, log=log, timeout=60)
+        print(f"The stand-in browser stays open {BROWSER_SECONDS} s. Running {lab.launcher} from {game} ...\n")
+        run = lab.run(lab.launcher_path, cwd=game, log=log, timeout=60)
         events = read_events(log)
     finally:
         lab.stop()

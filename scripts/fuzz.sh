@@ -6,8 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-7}
 scripts/setup.sh
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLAUNCHER_FUZZ=ON >/dev/null
-cmake --build build/fuzz
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
 failed=0
 for target in fuzz_text fuzz_command fuzz_read_string; do
   mkdir -p "build/fuzz/corpus/$target"

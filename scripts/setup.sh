@@ -3,7 +3,8 @@
 # missing. Safe to run again: it installs nothing that is already there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ python3 python3-pefile libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+packages=(cmake ninja-build g++ git python3 python3-pefile libgtest-dev libgmock-dev libbenchmark-dev clang clang-format
+          clang-tidy libclang-rt-14-dev osslsigncode openssl
           g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386 wine64)
 
 missing=()

@@ -1,34 +1,72 @@
 #!/usr/bin/env bash
 # Sets up the machine as needed and runs every test: host unit tests under
-# AddressSanitizer and UBSan, short fuzzing runs, then the shipped exe end
-# to end under Wine. Ends with one "total: N passed, M failed" line.
+# AddressSanitizer and UBSan, the style checks, short fuzzing runs, the
+# shipped exes end to end under Wine, then the release checks (branding,
+# reproducible builds, signing). Ends with one "total: N passed, M failed" line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
+python=/usr/bin/python3  # Debian's, which has python3-pefile
 failed_stage=0
+passed=0
+failed=0
+
+# count LOG: adds the "N passed, M failed" closing line of LOG to the totals.
+count() {
+  local line
+  line=$(grep -oE '[0-9]+ passed, [0-9]+ failed' "$1" | tail -1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1))
+    return
+  fi
+  passed=$((passed + $(echo "$line" | grep -oE '^[0-9]+')))
+  failed=$((failed + $(echo "$line" | grep -oE '[0-9]+ failed' | grep -oE '^[0-9]+')))
+}
 
 echo "== host tests"
-cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null && cmake --build build/host || exit 1
-ctest --test-dir build/host --output-on-failure -j2 | tee build/host/ctest.log
+cmake --preset host >/dev/null && cmake --build --preset host || exit 1
+ctest --preset host | tee build/host/ctest.log
 [ "${PIPESTATUS[0]}" -eq 0 ] || failed_stage=1
 host_total=$(grep -oE 'out of [0-9]+' build/host/ctest.log | grep -oE '[0-9]+' || echo 0)
-host_failed=$(grep -oE '[0-9]+ tests failed' build/host/ctest.log | grep -oE '^[0-9]+' || echo 0)
+host_failed=$(grep -oE '[0-9]+ tests failed' build/host/ctest.log | grep -oE '^[0-9]+' || echo 1)
+passed=$((passed + host_total - host_failed))
+failed=$((failed + host_failed))
+
+echo "== style: clang-format and clang-tidy"
+program=(app/launch.cpp browser/*.cpp watch/watch.cpp text/text.cpp doctor/doctor.cpp doctor/report.cpp
+         platform/journal.cpp)
+{
+  style_passed=0 style_failed=0
+  if clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h' | grep -v '^tests/e2e/'); then
+    echo "ok   clang-format"; style_passed=$((style_passed + 1))
+  else
+    echo "FAIL clang-format (clang-format -i the files above)"; style_failed=$((style_failed + 1))
+  fi
+  if clang-tidy --quiet -p build/host "${program[@]}"; then
+    echo "ok   clang-tidy"; style_passed=$((style_passed + 1))
+  else
+    echo "FAIL clang-tidy"; style_failed=$((style_failed + 1))
+  fi
+  echo "style: $style_passed passed, $style_failed failed"
+} 2>&1 | tee build/style.log
+count build/style.log
 
 echo "== fuzzing (7 s a target)"
 scripts/fuzz.sh 7 | tee build/fuzz.log
 [ "${PIPESTATUS[0]}" -eq 0 ] || failed_stage=1
-fuzz_passed=$(grep -oE '^fuzz: [0-9]+ passed' build/fuzz.log | grep -oE '[0-9]+' || echo 0)
-fuzz_failed=$(grep -oE '^fuzz: [0-9]+ passed, [0-9]+ failed' build/fuzz.log | grep -oE '[0-9]+ failed' | grep -oE '^[0-9]+' || echo 1)
+count build/fuzz.log
 
 echo "== end to end under Wine"
 scripts/build.sh || exit 1
-timeout 600 /usr/bin/python3 tests/e2e/run_e2e.py build/win build/e2e | tee build/e2e.log
+timeout 600 "$python" tests/e2e/run_e2e.py build/win build/e2e | tee build/e2e.log
 [ "${PIPESTATUS[0]}" -eq 0 ] || failed_stage=1
-e2e_passed=$(grep -oE '^[0-9]+ passed' build/e2e.log | grep -oE '^[0-9]+' || echo 0)
-e2e_failed=$(grep -oE '^[0-9]+ passed, [0-9]+ failed' build/e2e.log | grep -oE '[0-9]+ failed' | grep -oE '^[0-9]+' || echo 1)
+count build/e2e.log
 
-passed=$((host_total - host_failed + fuzz_passed + e2e_passed))
-failed=$((host_failed + fuzz_failed + e2e_failed))
+echo "== release: branding, reproducible builds, signing"
+timeout 900 tests/release_checks.sh | tee build/release.log
+[ "${PIPESTATUS[0]}" -eq 0 ] || failed_stage=1
+count build/release.log
+
 [ "$failed_stage" -eq 0 ] || [ "$failed" -gt 0 ] || failed=1
 echo "total: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,4 +1,6 @@
 """Checks of the shipped PE files, read with pefile (Debian's python3-pefile)."""
+import json
+import re
 from pathlib import Path
 
 import pefile
@@ -18,6 +20,42 @@ def resource_types(pe):
 
 def imported_dlls(pe):
     return [entry.dll.decode("ascii").lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
+
+
+# An x86 image registers an SEH handler by reading or writing the head of
+# the handler chain at fs:[0]: mov eax/moffs, mov r32/r/m32 with a bare
+# displacement of 0, or push fs:[0].
+FS0_ACCESS = re.compile(rb"\x64(?:[\xA1\xA3]|[\x89\x8B][\x05\x0D\x15\x1D\x25\x2D\x35\x3D]|\xFF\x35)\x00\x00\x00\x00")
+
+
+def seh_chain_accesses(pe):
+    code = [s for s in pe.sections if s.Characteristics & pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_EXECUTE"]]
+    return sum(len(FS0_ACCESS.findall(s.get_data())) for s in code)
+
+
+def version_strings(pe):
+    strings = {}
+    for info in getattr(pe, "FileInfo", []):
+        for entry in info:
+            for table in getattr(entry, "StringTable", []):
+                strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+    return strings
+
+
+def branding_checks(pe, exe, branding):
+    """The version resource and the name read back, against what the build configured."""
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    numbers = [fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF, fixed.FileVersionLS >> 16,
+               fixed.FileVersionLS & 0xFFFF]
+    strings = version_strings(pe)
+    stamp = branding.get("source_date_epoch") or "0"
+    return [
+        ("file name as configured", Path(exe).name == branding["launcher"], f"{Path(exe).name}"),
+        ("version strings as configured", strings == branding["strings"], f"{strings} != {branding['strings']}"),
+        ("version numbers as configured", ".".join(map(str, numbers)) == branding["version"], f"{numbers}"),
+        ("time stamp from the source, not the clock", pe.FILE_HEADER.TimeDateStamp == int(stamp),
+         f"{pe.FILE_HEADER.TimeDateStamp} != {stamp}"),
+    ]
 
 
 def checks(exe, console=False):
@@ -45,6 +83,14 @@ def checks(exe, console=False):
         ("DEP mark", bool(dll_chars & DLL["IMAGE_DLLCHARACTERISTICS_NX_COMPAT"]), f"{dll_chars:#x}"),
         ("relocations kept for ASLR", reloc.VirtualAddress != 0 and not head.Characteristics & 0x1,
          f"reloc dir {reloc.VirtualAddress:#x}, characteristics {head.Characteristics:#x}"),
+        ("NO_SEH mark", bool(dll_chars & DLL["IMAGE_DLLCHARACTERISTICS_NO_SEH"]), f"{dll_chars:#x}"),
+        ("no SEH handler registered (no fs:[0] access in code)", seh_chain_accesses(pe) == 0,
+         f"{seh_chain_accesses(pe)} accesses"),
+        ("Terminal Server aware", bool(dll_chars & DLL["IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE"]),
+         f"{dll_chars:#x}"),
+        ("stack protector linked", b"stack smashing detected" in data, "no stack-smashing handler in the image"),
+        ("header checksum correct", opt.CheckSum == pe.generate_checksum(),
+         f"{opt.CheckSum:#x} != {pe.generate_checksum():#x}"),
     ]
     if not console:
         result += [
@@ -52,6 +98,9 @@ def checks(exe, console=False):
             ("version resource", RT["RT_VERSION"] in resources, f"types {sorted(resources)}"),
             (f"at most {MAX_SIZE // 1024} KiB", len(data) <= MAX_SIZE, f"{len(data)} bytes"),
         ]
+        branding = Path(exe).parent / "branding.json"
+        if branding.exists():
+            result += branding_checks(pe, exe, json.loads(branding.read_text(encoding="utf-8")))
     return result
 
 

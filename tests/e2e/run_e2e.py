@@ -7,7 +7,6 @@ BUILD_DIR holds gamestart.exe and standins/; WORK_DIR gets the Wine prefix
 "N passed, M failed" and exits non-zero when anything failed.
 """
 import json
-import re
 import shutil
 import sys
 import time
@@ -16,16 +15,13 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import pe_check  # noqa: E402
-from winelab import (APP_DEFAULTS, DOCTOR, LAUNCHER, SHELL_OPEN, USER_CHOICE, USER_CHOICE_LATEST, Lab, WineError,  # noqa: E402
-                     read_events, reg_quote)
+from winelab import SHELL_OPEN, USER_CHOICE, USER_CHOICE_LATEST, Lab, WineError, read_events, reg_quote  # noqa: E402
 
 PROG_ID = "TestBrowserHTML"
 NEWER_PROG_ID = "NewerBrowserHTML"
 CLASS_COMMAND = rf"HKEY_CLASSES_ROOT\{PROG_ID}\shell\open\command"
 NEWER_CLASS_COMMAND = rf"HKEY_CLASSES_ROOT\{NEWER_PROG_ID}\shell\open\command"
 HTTP_COMMAND = r"HKEY_CLASSES_ROOT\http\shell\open\command"
-LAUNCHER_PATH = r"C:\app" + "\\" + LAUNCHER
-DOCTOR_PATH = r"C:\app" + "\\" + DOCTOR
 # Launcher start-up under a warm wineserver takes a fraction of a second; a
 # run that waited even once takes a second more than that.
 NO_WAIT_S = 0.9
@@ -34,10 +30,8 @@ NO_WAIT_S = 0.9
 AFTER_EXIT_S = (0.0, 2.5)
 
 
-def game_address(build):
-    header = (Path(build) / "generated" / "app" / "build_config.h").read_text()
-    host = re.search(r'LAUNCHER_GAME_HOST "([^"]+)"', header).group(1)
-    return f"https://{host}/partner/iframe/10?cid=ru"
+def game_address(lab):
+    return f"https://{lab.branding['host']}/partner/iframe/10?cid=ru"
 
 
 class Trial:
@@ -48,7 +42,7 @@ class Trial:
         self.dir.mkdir(parents=True)
         self.log = self.dir / "events.log"
         self.failures = []
-        self.registry = [f"[-{USER_CHOICE}]", f"[-{USER_CHOICE}Latest]", f"[-{APP_DEFAULTS}]",
+        self.registry = [f"[-{USER_CHOICE}]", f"[-{USER_CHOICE}Latest]", f"[-{lab.app_defaults}]",
                          f"[-HKEY_CLASSES_ROOT\\{PROG_ID}]", f"[-HKEY_CLASSES_ROOT\\{NEWER_PROG_ID}]",
                          f"[{HTTP_COMMAND}]", "@=" + reg_quote(f'"{SHELL_OPEN}" "%1"')]
 
@@ -70,7 +64,7 @@ class Trial:
         self.registry += [f"[{HTTP_COMMAND}]", "@=" + reg_quote(command)]
 
     def windows_xp(self):
-        self.registry += [f"[{APP_DEFAULTS}]", '"Version"="winxp64"']
+        self.registry += [f"[{self.lab.app_defaults}]", '"Version"="winxp64"']
 
     def follow_ups(self, play_url="file", wgame=True):
         if play_url == "file":
@@ -86,7 +80,7 @@ class Trial:
 
     def launch(self, timeout=40):
         self.apply()
-        run = self.lab.run(LAUNCHER_PATH, cwd=self.dir, log=self.log, timeout=timeout)
+        run = self.lab.run(self.lab.launcher_path, cwd=self.dir, log=self.log, timeout=timeout)
         self.settle()
         return run
 
@@ -252,8 +246,8 @@ def quit_message_ends_the_wait(t):
     t.user_choice(r'"C:\Slow\lingerer.exe" "%1"')
     t.follow_ups()
     t.apply()
-    poster = t.lab.spawn(r"C:\standins\quit_poster.exe", [LAUNCHER], cwd=t.dir, log=t.log)
-    run = t.lab.run(LAUNCHER_PATH, cwd=t.dir, log=t.log, timeout=25)
+    poster = t.lab.spawn(r"C:\standins\quit_poster.exe", [t.lab.launcher], cwd=t.dir, log=t.log)
+    run = t.lab.run(t.lab.launcher_path, cwd=t.dir, log=t.log, timeout=25)
     poster.wait(timeout=20)
     t.settle(still_running=(r"\lingerer.exe",))
     t.check_exit(run)
@@ -286,7 +280,7 @@ def read_only_keys_still_find_the_browser(t):
                        rf"HKCR\{PROG_ID}\shell\open\command"], cwd=t.dir, timeout=30)
     if not t.expect(guard.status == 0, f"could not make the keys read-only (key_guard exit {guard.status})"):
         return
-    run = t.lab.run(LAUNCHER_PATH, cwd=t.dir, log=t.log, timeout=30)
+    run = t.lab.run(t.lab.launcher_path, cwd=t.dir, log=t.log, timeout=30)
     t.settle()
     t.check_exit(run)
     start = t.one("start", r"\Browser\browser.exe")
@@ -302,10 +296,10 @@ def doctor_agrees_with_the_launcher(t):
     t.follow_ups()
     t.apply()
     report_file = t.dir / "doctor.json"
-    doc = t.lab.run(DOCTOR_PATH, ["--json"], cwd=t.dir, log=t.log, timeout=30, stdout=report_file)
+    doc = t.lab.run(t.lab.doctor_path, ["--json"], cwd=t.dir, log=t.log, timeout=30, stdout=report_file)
     t.expect(doc.status == 0, f"doctor exit status {doc.status}")
     t.expect(not t.events(), f"the doctor started something: {t.events()}")
-    usage = t.lab.run(DOCTOR_PATH, ["--bogus"], cwd=t.dir, timeout=30)
+    usage = t.lab.run(t.lab.doctor_path, ["--bogus"], cwd=t.dir, timeout=30)
     t.expect(usage.status == 2, f"an unknown argument gave exit status {usage.status}, not 2")
     report = json.loads(report_file.read_text(encoding="utf-8"))
 
@@ -337,17 +331,17 @@ def main():
         passed += not failures
         failed += bool(failures)
 
-    for exe, console in ((LAUNCHER, False), (DOCTOR, True)):
+    lab = Lab(work, build)
+    for exe, console in ((lab.launcher, False), (lab.doctor, True)):
         for name, ok, detail in pe_check.checks(build / exe, console):
             report(f"pe: {exe}: {name}", [] if ok else [detail])
 
-    lab = Lab(work, build)
     began = time.time()
     try:
         lab.start()
         print(f"     (prefix ready in {time.time() - began:.1f} s)", flush=True)
         for fn in [fn for fn in SCENARIOS if not only or fn.__name__ in only]:
-            t = Trial(lab, fn.__name__, game_address(build))
+            t = Trial(lab, fn.__name__, game_address(lab))
             t0 = time.time()
             try:
                 fn(t)

@@ -5,6 +5,7 @@ Wine's menu builder and browser bridge are disabled, and the shell's http and
 Internet-shortcut commands point at a recording stand-in before any program
 of ours runs, so nothing can reach the host's browser or the network.
 """
+import json
 import os
 import shutil
 import subprocess
@@ -12,12 +13,9 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 
-LAUNCHER = "gamestart.exe"
-DOCTOR = "gamestart-doctor.exe"
 USER_CHOICE = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\Shell\Associations\UrlAssociations\http\UserChoice"
 # Where Windows 11 24H2 and later record the choice: this key, value "ProgId".
 USER_CHOICE_LATEST = USER_CHOICE + r"Latest\ProgId"
-APP_DEFAULTS = r"HKEY_CURRENT_USER\Software\Wine\AppDefaults" + "\\" + LAUNCHER
 SHELL_OPEN = r"C:\standins\shell-open.exe"
 # Wine's HKCR is HKLM\Software\Classes; these are the classes the shell could
 # use to reach a real browser.
@@ -58,6 +56,13 @@ class Lab:
     def __init__(self, work, build):
         self.work = Path(work).resolve()
         self.build = Path(build).resolve()
+        # The programs as this build named them.
+        self.branding = json.loads((self.build / "branding.json").read_text(encoding="utf-8"))
+        self.launcher, self.doctor = self.branding["launcher"], self.branding["doctor"]
+        self.launcher_path = "C:\\app\\" + self.launcher
+        self.doctor_path = "C:\\app\\" + self.doctor
+        # Per-program Wine settings, such as the Windows version it is told.
+        self.app_defaults = r"HKEY_CURRENT_USER\Software\Wine\AppDefaults" + "\\" + self.launcher
         self.prefix = self.work / "prefix"
         self.drive_c = self.prefix / "drive_c"
         self.env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
@@ -132,7 +137,7 @@ class Lab:
         self.install("browser_standin.exe", SHELL_OPEN)
         self.install("quit_poster.exe", r"C:\standins\quit_poster.exe")
         self.install("key_guard.exe", r"C:\standins\key_guard.exe")
-        for exe in (LAUNCHER, DOCTOR):
+        for exe in (self.launcher, self.doctor):
             target = self.c(r"C:\app" + "\\" + exe)
             target.parent.mkdir(parents=True, exist_ok=True)
             shutil.copyfile(self.build / exe, target)
