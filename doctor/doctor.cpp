@@ -215,6 +215,10 @@ Report Diagnose(View launcher_name) {
   if (r.version_known)
     r.lookup = r.major >= 6 ? u"the user's choice for http links (Windows Vista and later)"
                             : u"the http class's open command (Windows XP and earlier)";
+  if (r.version_known && r.major < 6 && r.command_read) {
+    r.prog_id = u"http";
+    r.prog_id_source = u"http class";
+  }
   if (r.command_read) {
     const browser::Command split = browser::SplitCommand(r.command);
     r.program = split.Program;

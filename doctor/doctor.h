@@ -29,7 +29,7 @@ struct Report {
   text::Text lookup;  // which registry lookup that version selects
 
   std::vector<RegistryStep> steps;
-  text::Text prog_id, prog_id_source;  // source: "newer key", "legacy key", or empty
+  text::Text prog_id, prog_id_source;  // source: "newer key", "legacy key", "http class", or empty
 
   bool command_read = false;
   text::Text command, program, arguments;     // as read, and as split

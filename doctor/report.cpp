@@ -70,7 +70,9 @@ Text FormatText(const Report& r) {
     if (!s.value.empty()) out += u", value \"" + s.value + u"\"";
     out += u": " + s.outcome + u"\n";
   }
-  if (!r.prog_id_source.empty())
+  if (r.prog_id_source == u"http class")
+    out += u"  class \"http\": Windows XP and earlier use its open command directly\n";
+  else if (!r.prog_id_source.empty())
     out += u"  ProgId \"" + r.prog_id + u"\", from the " + r.prog_id_source +
            (r.prog_id_source == u"newer key" ? u" (set by Windows 11 24H2 and later)" : u"") + u"\n";
 

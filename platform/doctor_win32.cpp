@@ -10,22 +10,20 @@
 
 namespace platform {
 
-using win32::FromWin;
 using win32::ToWin;
 using win32::W;
 
 std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result) {
-  HKEY opened = nullptr;
-  const LONG status = ::RegOpenKeyExW(ToWin(key), W(sub_key), options, sam, &opened);
-  if (status == ERROR_SUCCESS) *result = FromWin(opened);
-  journal::RecordKeyOpen(key, sub_key, sam, status, FromWin(opened));
+  Key opened = kNoKey;
+  const std::int32_t status = win32::OpenKey(key, sub_key, options, sam, &opened);
+  if (status == ERROR_SUCCESS) *result = opened;
+  journal::RecordKeyOpen(key, sub_key, sam, status, opened);
   return status;
 }
 
 std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t* reserved, std::uint32_t* type,
                               std::uint8_t* data, std::uint32_t* data_size) {
-  const LONG status = ::RegQueryValueExW(ToWin(key), W(value_name), reinterpret_cast<DWORD*>(reserved),
-                                         reinterpret_cast<DWORD*>(type), data, reinterpret_cast<DWORD*>(data_size));
+  const std::int32_t status = win32::QueryValue(key, value_name, reserved, type, data, data_size);
   journal::RecordValueQuery(key, value_name, status, type, data, data_size);
   return status;
 }
@@ -36,7 +34,7 @@ std::int32_t RegCloseKey(Key key) {
 }
 
 bool GetVersionExW(OsVersionInfo* info) {
-  const bool ok = ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(info)) != FALSE;
+  const bool ok = win32::GetVersion(info);
   journal::RecordVersion(ok, *info);
   return ok;
 }

@@ -12,21 +12,17 @@ using win32::ToWin;
 using win32::W;
 
 std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result) {
-  HKEY opened = nullptr;
-  const LONG status = ::RegOpenKeyExW(ToWin(key), W(sub_key), options, sam, &opened);
-  if (status == ERROR_SUCCESS) *result = FromWin(opened);
-  return status;
+  return win32::OpenKey(key, sub_key, options, sam, result);
 }
 
 std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t* reserved, std::uint32_t* type,
                               std::uint8_t* data, std::uint32_t* data_size) {
-  return ::RegQueryValueExW(ToWin(key), W(value_name), reinterpret_cast<DWORD*>(reserved),
-                            reinterpret_cast<DWORD*>(type), data, reinterpret_cast<DWORD*>(data_size));
+  return win32::QueryValue(key, value_name, reserved, type, data, data_size);
 }
 
 std::int32_t RegCloseKey(Key key) { return ::RegCloseKey(ToWin(key)); }
 
-bool GetVersionExW(OsVersionInfo* info) { return ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(info)) != FALSE; }
+bool GetVersionExW(OsVersionInfo* info) { return win32::GetVersion(info); }
 
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 

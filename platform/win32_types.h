@@ -36,4 +36,21 @@ inline HKEY ToWin(Key key) { return reinterpret_cast<HKEY>(static_cast<std::uint
 inline Key FromWin(HKEY key) { return static_cast<Key>(reinterpret_cast<std::uintptr_t>(key)); }
 inline HWND ToWin(Window window) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window)); }
 
+// The registry and version calls, which each program's layer forwards (the
+// doctor's also writes them to its journal).
+inline std::int32_t OpenKey(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result) {
+  HKEY opened = nullptr;
+  const LONG status = ::RegOpenKeyExW(ToWin(key), W(sub_key), options, sam, &opened);
+  if (status == ERROR_SUCCESS) *result = FromWin(opened);
+  return status;
+}
+inline std::int32_t QueryValue(Key key, const char16_t* value_name, std::uint32_t* reserved, std::uint32_t* type,
+                               std::uint8_t* data, std::uint32_t* data_size) {
+  return ::RegQueryValueExW(ToWin(key), W(value_name), reinterpret_cast<DWORD*>(reserved),
+                            reinterpret_cast<DWORD*>(type), data, reinterpret_cast<DWORD*>(data_size));
+}
+inline bool GetVersion(OsVersionInfo* info) {
+  return ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(info)) != FALSE;
+}
+
 }  // namespace platform::win32

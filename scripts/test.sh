@@ -42,10 +42,10 @@ program=(app/launch.cpp browser/*.cpp watch/watch.cpp text/text.cpp doctor/docto
   else
     echo "FAIL clang-format (clang-format -i the files above)"; style_failed=$((style_failed + 1))
   fi
-  if clang-tidy --quiet -p build/host "${program[@]}"; then
+  if clang-tidy --quiet -p build/host "${program[@]}" >build/clang-tidy.log 2>&1; then
     echo "ok   clang-tidy"; style_passed=$((style_passed + 1))
   else
-    echo "FAIL clang-tidy"; style_failed=$((style_failed + 1))
+    grep -A3 -E 'warning:|error:' build/clang-tidy.log; echo "FAIL clang-tidy"; style_failed=$((style_failed + 1))
   fi
   echo "style: $style_passed passed, $style_failed failed"
 } 2>&1 | tee build/style.log

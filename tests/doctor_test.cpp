@@ -53,6 +53,14 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
        u"legacy key",
        true,
        {u"2 such processes run now"}},
+      {"Windows XP: the http class",
+       [](sim::World& w) {
+         w.major_version = 5;
+         w.SetString(kHttpCommand, u"", u"\"C:\\Browser\\browser.exe\" \"%1\"");
+       },
+       u"http class",
+       true,
+       {u"would start \"C:\\Browser\\browser.exe\""}},
       {"play.url a directory",
        [](sim::World& w) { w.files[u"play.url"] = sim::File{platform::kFileAttributeDirectory}; },
        u"legacy key",

@@ -128,6 +128,16 @@ class Trial:
             self.expect(play[0].pid < wgame.pid, "play.url was not opened before fscommand\\wgame.exe")
         return wgame
 
+    def check_browser_waited_for(self, run, image, skipped, why):
+        """The browser whose image ends with image got the address as its last
+        argument and was waited for, then the follow-ups opened; skipped never started."""
+        self.expect(not self.events("start", skipped), why)
+        start, exit_ = self.one("start", image), self.one("exit", image)
+        if start and exit_:
+            self.expect(start.text.endswith(f' "{self.address}"'), f"browser command line: {start.text}")
+            self.check_ended_after(run, exit_.ms, image)
+            self.check_follow_ups_after(exit_.ms)
+
     def check_no_wait(self, run, play_url=True):
         """No browser to wait for: the follow-ups come straight after start-up."""
         wgame = self.check_follow_ups_after(0, play_url)
@@ -173,12 +183,7 @@ def newer_choice_wins_over_a_stale_legacy_one(t):
     t.follow_ups()
     run = t.launch()
     t.check_exit(run)
-    t.expect(not t.events("start", r"\oldbrowser.exe"), "the stale legacy choice was started")
-    start, exit_ = t.one("start", r"\newbrowser.exe"), t.one("exit", r"\newbrowser.exe")
-    if start and exit_:
-        t.expect(start.text.endswith(f' "{t.address}"'), f"browser command line: {start.text}")
-        t.check_ended_after(run, exit_.ms, "the newer browser")
-        t.check_follow_ups_after(exit_.ms)
+    t.check_browser_waited_for(run, r"\newbrowser.exe", r"\oldbrowser.exe", "the stale legacy choice was started")
 
 
 @scenario
@@ -207,12 +212,7 @@ def xp_lookup_reads_the_http_class(t):
     t.follow_ups()
     run = t.launch()
     t.check_exit(run)
-    t.expect(not t.events("start", r"\Browser\browser.exe"), "the user choice was consulted on XP")
-    start, exit_ = t.one("start", r"\xpbrowse.exe"), t.one("exit", r"\xpbrowse.exe")
-    if start and exit_:
-        t.expect(start.text.endswith(f' "{t.address}"'), f"browser command line: {start.text}")
-        t.check_ended_after(run, exit_.ms, "the browser")
-        t.check_follow_ups_after(exit_.ms)
+    t.check_browser_waited_for(run, r"\xpbrowse.exe", r"\Browser\browser.exe", "the user choice was consulted on XP")
 
 
 @scenario
