@@ -4,7 +4,7 @@
 # over its own platform layer, as a console program.
 set(size_flags -Os -ffunction-sections -fdata-sections)
 set(hardening_flags -fstack-protector-strong)
-set(windows_link_flags -static -s -Wl,--gc-sections -fstack-protector-strong
+set(windows_link_flags -static -s -Wl,--gc-sections
   -Wl,--major-subsystem-version,5,--minor-subsystem-version,0,--major-os-version,5,--minor-os-version,0
   # ASLR and DEP are binutils' defaults; no SEH handler is ever registered
   # (exceptions unwind by DWARF tables), and no Terminal Server shims are needed.
@@ -40,14 +40,14 @@ endif()
 
 configure_file(res/launcher.rc.in generated/res/launcher.rc @ONLY)
 add_executable(launcher WIN32 app/main.cpp platform/win32.cpp platform/win32_launch.cpp platform/win32_runtime.cpp
-  ${CMAKE_BINARY_DIR}/generated/res/launcher.rc)
+  platform/win32_stack_guard.cpp ${CMAKE_BINARY_DIR}/generated/res/launcher.rc)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME})
 target_compile_options(launcher PRIVATE ${size_flags} ${hardening_flags})
 target_link_libraries(launcher PRIVATE launcher_core advapi32 shell32 user32)
 target_link_options(launcher PRIVATE ${windows_link_flags})
 
 add_executable(doctor doctor/main.cpp platform/win32.cpp platform/doctor_win32.cpp platform/journal.cpp
-  platform/win32_runtime.cpp)
+  platform/win32_runtime.cpp platform/win32_stack_guard.cpp)
 set_target_properties(doctor PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME}-doctor)
 target_compile_options(doctor PRIVATE ${size_flags} ${hardening_flags})
 target_link_libraries(doctor PRIVATE doctor_core advapi32 user32)

@@ -84,7 +84,8 @@ Text FormatText(const Report& r) {
   } else {
     out += u"  (none read)\n";
   }
-  out += u"  the shell would be asked to start: " + r.launch_file + u"\n";
+  out += u"  the shell would be asked to start: " + (r.launch_file.empty() ? u"(an empty program)" : r.launch_file) +
+         u"\n";
   out += u"  with the arguments: " + r.launch_parameters + u"\n";
   if (r.program_file_missing) out += u"  that program file does not exist\n";
 

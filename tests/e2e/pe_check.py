@@ -1,6 +1,7 @@
 """Checks of the shipped PE files, read with pefile (Debian's python3-pefile)."""
 import json
 import re
+import struct
 from pathlib import Path
 
 import pefile
@@ -31,6 +32,26 @@ FS0_ACCESS = re.compile(rb"\x64(?:[\xA1\xA3]|[\x89\x8B][\x05\x0D\x15\x1D\x25\x2D
 def seh_chain_accesses(pe):
     code = [s for s in pe.sections if s.Characteristics & pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_EXECUTE"]]
     return sum(len(FS0_ACCESS.findall(s.get_data())) for s in code)
+
+
+# The stack guard's value before it is seeded (platform/win32_stack_guard.cpp).
+GUARD_INITIAL = struct.pack("<I", 0xBB40E64E)
+
+
+def stack_guard_references(pe):
+    """How many times code names the stack guard's address. The seeding
+    writes it once; every protected function reads it on entry and exit."""
+    executable = pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_EXECUTE"]
+    code = [s.get_data() for s in pe.sections if s.Characteristics & executable]
+    most = 0
+    for section in (s for s in pe.sections if not s.Characteristics & executable):
+        data = section.get_data()
+        at = data.find(GUARD_INITIAL)
+        while at >= 0:
+            address = struct.pack("<I", pe.OPTIONAL_HEADER.ImageBase + section.VirtualAddress + at)
+            most = max(most, sum(c.count(address) for c in code))
+            at = data.find(GUARD_INITIAL, at + 1)
+    return most
 
 
 def version_strings(pe):
@@ -88,7 +109,8 @@ def checks(exe, console=False):
          f"{seh_chain_accesses(pe)} accesses"),
         ("Terminal Server aware", bool(dll_chars & DLL["IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE"]),
          f"{dll_chars:#x}"),
-        ("stack protector linked", b"stack smashing detected" in data, "no stack-smashing handler in the image"),
+        ("stack protector: protected functions check the guard", stack_guard_references(pe) > 1,
+         f"the guard is named {stack_guard_references(pe)} time(s) in code"),
         ("header checksum correct", opt.CheckSum == pe.generate_checksum(),
          f"{opt.CheckSum:#x} != {pe.generate_checksum():#x}"),
     ]
