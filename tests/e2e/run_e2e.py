@@ -22,9 +22,11 @@ NEWER_PROG_ID = "NewerBrowserHTML"
 CLASS_COMMAND = rf"HKEY_CLASSES_ROOT\{PROG_ID}\shell\open\command"
 NEWER_CLASS_COMMAND = rf"HKEY_CLASSES_ROOT\{NEWER_PROG_ID}\shell\open\command"
 HTTP_COMMAND = r"HKEY_CLASSES_ROOT\http\shell\open\command"
-# Launcher start-up under a warm wineserver takes a fraction of a second; a
-# run that waited even once takes a second more than that.
-NO_WAIT_S = 0.9
+# A run that waited slept a whole second after it started, so its follow-ups
+# come at least that long after it was launched; start-up alone, under a
+# warm wineserver, takes a fraction of a second (but up to 1.03 s seen on a
+# loaded machine: such a scenario is tried again).
+NO_WAIT_S = 1.0
 # After the watched browser exits, the launcher notices at its next look (at
 # most a second later) and then exits.
 AFTER_EXIT_S = (0.0, 2.5)
@@ -42,13 +44,16 @@ class Trial:
         self.dir.mkdir(parents=True)
         self.log = self.dir / "events.log"
         self.failures = []
+        self.timing_failures = []
         self.registry = [f"[-{USER_CHOICE}]", f"[-{USER_CHOICE}Latest]", f"[-{lab.app_defaults}]",
                          f"[-HKEY_CLASSES_ROOT\\{PROG_ID}]", f"[-HKEY_CLASSES_ROOT\\{NEWER_PROG_ID}]",
                          f"[{HTTP_COMMAND}]", "@=" + reg_quote(f'"{SHELL_OPEN}" "%1"')]
 
-    def expect(self, condition, message):
+    def expect(self, condition, message, timing=False):
+        """A failed timing expectation may be Wine's start-up on a busy
+        machine rather than the launcher: the scenario is then run again."""
         if not condition:
-            self.failures.append(message)
+            (self.timing_failures if timing else self.failures).append(message)
         return condition
 
     # --- setting up ----------------------------------------------------------
@@ -59,6 +64,14 @@ class Trial:
     def newer_choice(self, command):
         self.registry += [f"[{USER_CHOICE_LATEST}]", '"ProgId"=' + reg_quote(NEWER_PROG_ID),
                           f"[{NEWER_CLASS_COMMAND}]", "@=" + reg_quote(command)]
+
+    def stale_and_newer_choice(self, newer_arguments, linger_ms):
+        """The two choices as Windows 11 24H2 leaves them: the legacy key still
+        naming oldbrowser.exe, the newer one naming newbrowser.exe."""
+        self.lab.install("browser_standin.exe", r"C:\Old\oldbrowser.exe", linger_ms=0)
+        self.lab.install("browser_standin.exe", r"C:\New\newbrowser.exe", linger_ms=linger_ms)
+        self.user_choice(r'"C:\Old\oldbrowser.exe" "%1"')
+        self.newer_choice(r'"C:\New\newbrowser.exe" ' + newer_arguments)
 
     def http_class(self, command):
         self.registry += [f"[{HTTP_COMMAND}]", "@=" + reg_quote(command)]
@@ -143,11 +156,13 @@ class Trial:
         wgame = self.check_follow_ups_after(0, play_url)
         if wgame:
             lag = wgame.ms / 1000 - run.start
-            self.expect(lag < NO_WAIT_S, f"follow-ups came {lag:.2f} s in: the launcher waited")
+            self.expect(lag < NO_WAIT_S, f"follow-ups came {lag:.2f} s in (the launcher ran {run.end - run.start:.2f} s):"
+                        " the launcher waited", timing=True)
 
     def check_ended_after(self, run, exit_ms, what):
         lag = run.end - exit_ms / 1000
-        self.expect(AFTER_EXIT_S[0] <= lag <= AFTER_EXIT_S[1], f"launcher ended {lag:.2f} s after {what} exited")
+        self.expect(AFTER_EXIT_S[0] <= lag <= AFTER_EXIT_S[1], f"launcher ended {lag:.2f} s after {what} exited",
+                    timing=True)
 
 
 SCENARIOS = []
@@ -176,10 +191,7 @@ def vista_lookup_waits_for_the_browser(t):
 
 @scenario
 def newer_choice_wins_over_a_stale_legacy_one(t):
-    t.lab.install("browser_standin.exe", r"C:\Old\oldbrowser.exe", linger_ms=0)
-    t.lab.install("browser_standin.exe", r"C:\New\newbrowser.exe", linger_ms=2000)
-    t.user_choice(r'"C:\Old\oldbrowser.exe" "%1"')
-    t.newer_choice(r'"C:\New\newbrowser.exe" "%1"')
+    t.stale_and_newer_choice('"%1"', linger_ms=2000)
     t.follow_ups()
     run = t.launch()
     t.check_exit(run)
@@ -255,7 +267,7 @@ def quit_message_ends_the_wait(t):
     t.expect(not t.events("exit", r"\lingerer.exe"), "the browser had exited: the wait did not end by the message")
     if posted:
         lag = run.end - posted.ms / 1000
-        t.expect(0 <= lag <= AFTER_EXIT_S[1], f"launcher ended {lag:.2f} s after WM_QUIT was posted")
+        t.expect(0 <= lag <= AFTER_EXIT_S[1], f"launcher ended {lag:.2f} s after WM_QUIT was posted", timing=True)
         t.check_follow_ups_after(posted.ms)
     t.lab.run("taskkill", ["/F", "/IM", "lingerer.exe"], timeout=20)
 
@@ -289,10 +301,7 @@ def read_only_keys_still_find_the_browser(t):
 
 @scenario
 def doctor_agrees_with_the_launcher(t):
-    t.lab.install("browser_standin.exe", r"C:\Old\oldbrowser.exe", linger_ms=0)
-    t.lab.install("browser_standin.exe", r"C:\New\newbrowser.exe", linger_ms=1500)
-    t.user_choice(r'"C:\Old\oldbrowser.exe" "%1"')
-    t.newer_choice(r'"C:\New\newbrowser.exe" --from-doctor "%1"')
+    t.stale_and_newer_choice('--from-doctor "%1"', linger_ms=1500)
     t.follow_ups()
     t.apply()
     report_file = t.dir / "doctor.json"
@@ -319,6 +328,17 @@ def doctor_agrees_with_the_launcher(t):
     t.check_follow_ups_after(exit_.ms if exit_ else 0)
 
 
+def attempt(lab, fn):
+    t = Trial(lab, fn.__name__, game_address(lab))
+    try:
+        fn(t)
+    except (WineError, OSError) as e:
+        t.failures.append(f"{type(e).__name__}: {e}")
+    except Exception:
+        t.failures.append(traceback.format_exc())
+    return t
+
+
 def main():
     build, work, only = Path(sys.argv[1]), Path(sys.argv[2]), set(sys.argv[3:])
     passed = failed = 0
@@ -341,15 +361,14 @@ def main():
         lab.start()
         print(f"     (prefix ready in {time.time() - began:.1f} s)", flush=True)
         for fn in [fn for fn in SCENARIOS if not only or fn.__name__ in only]:
-            t = Trial(lab, fn.__name__, game_address(lab))
             t0 = time.time()
-            try:
-                fn(t)
-            except (WineError, OSError) as e:
-                t.failures.append(f"{type(e).__name__}: {e}")
-            except Exception:
-                t.failures.append(traceback.format_exc())
-            report(f"wine: {fn.__name__} ({time.time() - t0:.1f} s)", t.failures)
+            t = attempt(lab, fn)
+            note = ""
+            if t.timing_failures and not t.failures:
+                # A launcher that really waits, or ends late, does so every time.
+                note = "; second try, the first was off in timing only: " + "; ".join(t.timing_failures)
+                t = attempt(lab, fn)
+            report(f"wine: {fn.__name__} ({time.time() - t0:.1f} s{note})", t.failures + t.timing_failures)
     except WineError as e:
         report("wine: prefix", [str(e)])
     finally:
