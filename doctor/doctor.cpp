@@ -6,7 +6,6 @@
 #include "browser/browser_command.h"
 #include "browser/registry.h"
 #include "platform/journal.h"
-#include "platform/unique_handle.h"
 #include "watch/watch.h"
 
 namespace doctor {
@@ -120,15 +119,10 @@ Text FileWhy(const char16_t* path, bool present) {
 
 std::vector<Text> MatchingProcesses(View name) {
   std::vector<Text> found;
-  platform::UniqueSnapshot snapshot(platform::CreateToolhelp32Snapshot(platform::kSnapProcess, 0));
-  if (!snapshot) return found;
-  platform::ProcessEntry entry{};
-  entry.dwSize = platform::kProcessEntrySize;
-  for (bool fetched = platform::Process32FirstW(snapshot.get(), &entry); fetched;
-       fetched = platform::Process32NextW(snapshot.get(), &entry)) {
-    const View image = watch::ImageNameOf(entry);
+  watch::AnyProcess([&](View image) {
     if (watch::ImageNameMatches(image, name)) found.emplace_back(image);
-  }
+    return false;  // all of them
+  });
   return found;
 }
 

@@ -70,15 +70,7 @@ void DrainMessages() {
 }
 
 bool IsProcessRunning(View name) {
-  platform::UniqueSnapshot snapshot(platform::CreateToolhelp32Snapshot(platform::kSnapProcess, 0));
-  if (!snapshot) return false;
-  platform::ProcessEntry entry{};
-  entry.dwSize = platform::kProcessEntrySize;
-  for (bool fetched = platform::Process32FirstW(snapshot.get(), &entry); fetched;
-       fetched = platform::Process32NextW(snapshot.get(), &entry)) {
-    if (ImageNameMatches(ImageNameOf(entry), name)) return true;
-  }
-  return false;
+  return AnyProcess([name](View image) { return ImageNameMatches(image, name); });
 }
 
 void LaunchBrowser(View program, View arguments, std::int32_t show_state) {

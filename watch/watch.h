@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/unique_handle.h"
 #include "text/text.h"
 
 namespace watch {
@@ -26,14 +26,26 @@ void DrainMessages();
 bool PeekOneMessage(platform::Msg* msg);
 // Whether some process's image name contains name, ASCII case ignored.
 bool IsProcessRunning(text::View name);
-// The two halves of that test, for one process-list entry.
-inline text::View ImageNameOf(const platform::ProcessEntry& entry) {
-  // A name that fills the whole field has no terminator.
-  const char16_t* image = entry.szExeFile;
-  return text::View(image, std::find(image, image + platform::kMaxPath, u'\0') - image);
-}
 inline bool ImageNameMatches(text::View image_name, text::View name) {
   return text::PosIgnoringAsciiCase(image_name, name) != 0;
+}
+
+// Walks the process list, handing visit each image name until it answers
+// true; answers whether one did. A snapshot that cannot be taken is an empty
+// list.
+template <typename Visit>
+bool AnyProcess(Visit visit) {
+  platform::UniqueSnapshot snapshot(platform::CreateToolhelp32Snapshot(platform::kSnapProcess, 0));
+  if (!snapshot) return false;
+  platform::ProcessEntry entry{};
+  entry.dwSize = platform::kProcessEntrySize;
+  for (bool fetched = platform::Process32FirstW(snapshot.get(), &entry); fetched;
+       fetched = platform::Process32NextW(snapshot.get(), &entry)) {
+    // A name that fills the whole field has no terminator.
+    const char16_t* image = entry.szExeFile;
+    if (visit(text::View(image, std::find(image, image + platform::kMaxPath, u'\0') - image))) return true;
+  }
+  return false;
 }
 
 }  // namespace watch
