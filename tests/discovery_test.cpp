@@ -13,9 +13,8 @@ constexpr char16_t kArguments[] = u" -osint -url \"%1\"";
 constexpr char16_t kNewProgram[] = u"\"C:\\New\\new.exe\"";
 
 // The choice Windows 11 24H2 and later record, naming a class of its own.
-void NewerChoice(sim::World& w, const std::u16string& prog_id = u"New.HTML") {
-  w.SetString(kUserChoiceLatest, u"ProgId", prog_id);
-  w.SetString(u"HKCR\\New.HTML\\shell\\open\\command", u"", std::u16string(kNewProgram) + u" %1");
+void NewerChoice(sim::World& w) {
+  RegisterChoice(w, kUserChoiceLatest, u"New.HTML", std::u16string(kNewProgram) + u" %1");
 }
 
 TEST(SplitCommand, ProgramEndsAtTheFirstQuoteAfterTheFirstCharacter) {
@@ -108,7 +107,12 @@ TEST_F(DiscoveryTest, VistaAndLaterFollowTheUserChoice) {
        },
        kNewProgram, u" %1"},
       {"newer key without its value", [](sim::World& w) { w.KeyAt(kUserChoiceLatest); }, kProgram, kArguments},
-      {"newer value empty", [](sim::World& w) { NewerChoice(w, u""); }, kProgram, kArguments},
+      {"newer value empty",
+       [](sim::World& w) {
+         NewerChoice(w);
+         w.SetString(kUserChoiceLatest, u"ProgId", u"");
+       },
+       kProgram, kArguments},
       {"newer value a DWORD",
        [](sim::World& w) {
          NewerChoice(w);

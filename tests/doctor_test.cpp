@@ -22,10 +22,7 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
     std::vector<const char16_t*> in_verdict;
   } cases[] = {
       {"found via the newer key",
-       [](sim::World& w) {
-         w.SetString(kUserChoiceLatest, u"ProgId", u"New.HTML");
-         w.SetString(u"HKCR\\New.HTML\\shell\\open\\command", u"", u"\"C:\\New\\new.exe\" %1");
-       },
+       [](sim::World& w) { RegisterChoice(w, kUserChoiceLatest, u"New.HTML", u"\"C:\\New\\new.exe\" %1"); },
        u"newer key",
        true,
        {u"would start \"C:\\New\\new.exe\"", u"contains \"new.exe\""}},

@@ -38,16 +38,13 @@ void Browser(sim::World& w, std::int64_t lives_ms) {
 }
 
 void VistaChoice(sim::World& w) {
-  w.SetString(kUserChoice, u"Progid", u"Br.HTML");
-  w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", std::u16string(kProgram) + u" -url \"%1\"");
+  RegisterChoice(w, kUserChoice, u"Br.HTML", std::u16string(kProgram) + u" -url \"%1\"");
 }
 
 // Windows 11 24H2 and later: a newer choice, and the legacy key still naming the old browser.
 void NewerChoice(sim::World& w) {
-  w.SetString(kUserChoice, u"Progid", u"Old.HTML");
-  w.SetString(u"HKCR\\Old.HTML\\shell\\open\\command", u"", std::u16string(kOldProgram) + u" -url \"%1\"");
-  w.SetString(kUserChoiceLatest, u"ProgId", u"Br.HTML");
-  w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", std::u16string(kProgram) + u" -url \"%1\"");
+  RegisterChoice(w, kUserChoice, u"Old.HTML", std::u16string(kOldProgram) + u" -url \"%1\"");
+  RegisterChoice(w, kUserChoiceLatest, u"Br.HTML", std::u16string(kProgram) + u" -url \"%1\"");
 }
 
 std::vector<Scenario> Scenarios() {

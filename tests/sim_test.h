@@ -16,6 +16,14 @@ inline constexpr char16_t kUserChoiceLatest[] =
     u"HKCU\\Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoiceLatest\\ProgId";
 inline constexpr char16_t kHttpCommand[] = u"HKCR\\http\\shell\\open\\command";
 
+// A user's choice recorded under key (kUserChoice, or kUserChoiceLatest as
+// Windows 11 24H2 writes it), naming a class with this open command.
+inline void RegisterChoice(sim::World& w, const std::u16string& key, const std::u16string& prog_id,
+                           const std::u16string& command) {
+  w.SetString(key, key == kUserChoice ? u"Progid" : u"ProgId", prog_id);
+  w.SetString(u"HKCR\\" + prog_id + u"\\shell\\open\\command", u"", command);
+}
+
 class SimTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -32,7 +40,6 @@ class SimTest : public ::testing::Test {
 
   // The Vista-and-later registration: a user choice naming a class.
   void RegisterUserChoice(const std::u16string& prog_id, const std::u16string& command) {
-    world().SetString(kUserChoice, u"Progid", prog_id);
-    world().SetString(u"HKCR\\" + prog_id + u"\\shell\\open\\command", u"", command);
+    RegisterChoice(world(), kUserChoice, prog_id, command);
   }
 };
