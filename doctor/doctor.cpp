@@ -19,8 +19,6 @@ namespace {
 
 Text Ascii(const std::string& s) { return Text(s.begin(), s.end()); }
 
-Text Number(std::uint64_t n) { return Ascii(std::to_string(n)); }
-
 Text Quoted(View s) { return u"\"" + Text(s) + u"\""; }
 
 Text TypeName(std::uint32_t type) {
@@ -36,7 +34,7 @@ Text TypeName(std::uint32_t type) {
                                       "REG_FULL_RESOURCE_DESCRIPTOR",
                                       "REG_RESOURCE_REQUIREMENTS_LIST",
                                       "REG_QWORD"};
-  return type < std::size(names) ? Ascii(names[type]) : u"type " + Number(type);
+  return type < std::size(names) ? Ascii(names[type]) : u"type " + Decimal(type);
 }
 
 Text ErrorOutcome(std::int32_t status) {
@@ -46,7 +44,7 @@ Text ErrorOutcome(std::int32_t status) {
     case 5:
       return u"access denied";
     default:
-      return u"failed with error " + Number(static_cast<std::uint32_t>(status));
+      return u"failed with error " + Decimal(static_cast<std::uint32_t>(status));
   }
 }
 
@@ -62,10 +60,10 @@ RegistryStep Describe(const Entry& e) {
   if (!e.with_buffer) {
     Text outcome = e.status != 0 ? ErrorOutcome(e.status)
                    : e.size == 0 ? Text(u"empty")
-                                 : TypeName(e.type) + u", " + Number(e.size) + u" bytes";
+                                 : TypeName(e.type) + u", " + Decimal(e.size) + u" bytes";
     return {u"query value", e.path, value, outcome};
   }
-  Text outcome = e.status != 0     ? u"read failed with error " + Number(static_cast<std::uint32_t>(e.status))
+  Text outcome = e.status != 0     ? u"read failed with error " + Decimal(static_cast<std::uint32_t>(e.status))
                  : !IsText(e.type) ? u"not text (" + TypeName(e.type) + u")"
                  : e.text.empty()  ? Text(u"empty")
                                    : Quoted(e.text);
@@ -107,7 +105,7 @@ Text FileWhy(const char16_t* path, bool present) {
     const Text listing = present ? u"the folder listing shows it" : u"the folder listing does not show it";
     if (error == kErrorSharingViolation) return u"locked by another program; " + listing;
     if (error == kErrorAccessDenied) return u"access denied; " + listing;
-    return u"unreadable (error " + Number(error) + u"); " + listing;
+    return u"unreadable (error " + Decimal(error) + u"); " + listing;
   }
   const bool directory = (attributes & kFileAttributeDirectory) != 0;
   if ((attributes & kFileAttributeReparsePoint) != 0) {
@@ -154,7 +152,7 @@ Text Verdict(const Report& r) {
     if (r.launcher_name_matches)
       v += u"; its own process name contains that too, so it would wait until it is told to quit";
     else if (!r.matching_processes.empty())
-      v += u"; " + Number(r.matching_processes.size()) +
+      v += u"; " + Decimal(r.matching_processes.size()) +
            u" such processes run now, so it would wait at least until they all end (a browser that keeps running "
            u"in the background keeps the launcher waiting)";
   }
@@ -162,6 +160,8 @@ Text Verdict(const Report& r) {
 }
 
 }  // namespace
+
+Text Decimal(std::uint64_t n) { return Ascii(std::to_string(n)); }
 
 Report Diagnose(View launcher_name) {
   // The launcher's own run, as in a fresh process; this platform reports the

@@ -46,6 +46,9 @@ struct Report {
   text::Text verdict;
 };
 
+// A number in decimal, for both halves of the report.
+text::Text Decimal(std::uint64_t n);
+
 // The launcher's name (without ".exe"), whose own process the watch would see.
 Report Diagnose(text::View launcher_name);
 

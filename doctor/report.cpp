@@ -11,13 +11,8 @@ using text::View;
 
 namespace {
 
-Text Number(std::uint64_t n) {
-  const std::string digits = std::to_string(n);
-  return Text(digits.begin(), digits.end());
-}
-
 Text Version(const Report& r) {
-  return Number(r.major) + u"." + Number(r.minor) + u" (build " + Number(r.build) + u")";
+  return Decimal(r.major) + u"." + Decimal(r.minor) + u" (build " + Decimal(r.build) + u")";
 }
 
 // JSON text with every character outside printable ASCII escaped, so the
@@ -110,7 +105,7 @@ Text FormatJson(const Report& r) {
   JsonObject windows;
   windows.Field(u"version_known", Json(r.version_known));
   if (r.version_known) {
-    windows.Field(u"major", Number(r.major)).Field(u"minor", Number(r.minor)).Field(u"build", Number(r.build));
+    windows.Field(u"major", Decimal(r.major)).Field(u"minor", Decimal(r.minor)).Field(u"build", Decimal(r.build));
     windows.Field(u"lookup", Json(r.lookup));
   }
   Text steps;

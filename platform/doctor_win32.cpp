@@ -14,10 +14,8 @@ using win32::ToWin;
 using win32::W;
 
 std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result) {
-  Key opened = kNoKey;
-  const std::int32_t status = win32::OpenKey(key, sub_key, options, sam, &opened);
-  if (status == ERROR_SUCCESS) *result = opened;
-  journal::RecordKeyOpen(key, sub_key, sam, status, opened);
+  const std::int32_t status = win32::OpenKey(key, sub_key, options, sam, result);
+  journal::RecordKeyOpen(key, sub_key, sam, status, status == ERROR_SUCCESS ? *result : kNoKey);
   return status;
 }
 

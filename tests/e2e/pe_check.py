@@ -29,9 +29,12 @@ def imported_dlls(pe):
 FS0_ACCESS = re.compile(rb"\x64(?:[\xA1\xA3]|[\x89\x8B][\x05\x0D\x15\x1D\x25\x2D\x35\x3D]|\xFF\x35)\x00\x00\x00\x00")
 
 
+def executable(section):
+    return bool(section.Characteristics & pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_EXECUTE"])
+
+
 def seh_chain_accesses(pe):
-    code = [s for s in pe.sections if s.Characteristics & pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_EXECUTE"]]
-    return sum(len(FS0_ACCESS.findall(s.get_data())) for s in code)
+    return sum(len(FS0_ACCESS.findall(s.get_data())) for s in pe.sections if executable(s))
 
 
 # The stack guard's value before it is seeded (platform/win32_stack_guard.cpp).
@@ -41,10 +44,9 @@ GUARD_INITIAL = struct.pack("<I", 0xBB40E64E)
 def stack_guard_references(pe):
     """How many times code names the stack guard's address. The seeding
     writes it once; every protected function reads it on entry and exit."""
-    executable = pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_EXECUTE"]
-    code = [s.get_data() for s in pe.sections if s.Characteristics & executable]
+    code = [s.get_data() for s in pe.sections if executable(s)]
     most = 0
-    for section in (s for s in pe.sections if not s.Characteristics & executable):
+    for section in (s for s in pe.sections if not executable(s)):
         data = section.get_data()
         at = data.find(GUARD_INITIAL)
         while at >= 0:
@@ -88,6 +90,7 @@ def checks(exe, console=False):
     dlls, resources = imported_dlls(pe), resource_types(pe)
     dll_chars = opt.DllCharacteristics
     subsystem = CONSOLE if console else GUI
+    seh_accesses, guard_references = seh_chain_accesses(pe), stack_guard_references(pe)
     delay = opt.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT"]]
     reloc = opt.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
     result = [
@@ -105,12 +108,11 @@ def checks(exe, console=False):
         ("relocations kept for ASLR", reloc.VirtualAddress != 0 and not head.Characteristics & 0x1,
          f"reloc dir {reloc.VirtualAddress:#x}, characteristics {head.Characteristics:#x}"),
         ("NO_SEH mark", bool(dll_chars & DLL["IMAGE_DLLCHARACTERISTICS_NO_SEH"]), f"{dll_chars:#x}"),
-        ("no SEH handler registered (no fs:[0] access in code)", seh_chain_accesses(pe) == 0,
-         f"{seh_chain_accesses(pe)} accesses"),
+        ("no SEH handler registered (no fs:[0] access in code)", seh_accesses == 0, f"{seh_accesses} accesses"),
         ("Terminal Server aware", bool(dll_chars & DLL["IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE"]),
          f"{dll_chars:#x}"),
-        ("stack protector: protected functions check the guard", stack_guard_references(pe) > 1,
-         f"the guard is named {stack_guard_references(pe)} time(s) in code"),
+        ("stack protector: protected functions check the guard", guard_references > 1,
+         f"the guard is named {guard_references} time(s) in code"),
         ("header checksum correct", opt.CheckSum == pe.generate_checksum(),
          f"{opt.CheckSum:#x} != {pe.generate_checksum():#x}"),
     ]
