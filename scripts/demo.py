@@ -3,7 +3,6 @@
 the user's default, and tells what happened."""
 import shutil
 import sys
-import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -34,11 +33,7 @@ def main():
         print(f"Default browser: {BROWSER}, registered to open http links as: \"{BROWSER}\" --new-tab \"%1\"")
         print(f"The stand-in browser stays open {BROWSER_SECONDS} s. Running {lab.launcher} from {game} ...\n")
         run = lab.run(lab.launcher_path, cwd=game, log=log, timeout=60)
-        # The shell starts the follow-up items without waiting for them, so
-        # they may record after the launcher has gone.
-        deadline = time.time() + 5
-        while time.time() < deadline and len(read_events(log)) < 6:
-            time.sleep(0.1)
+        lab.settle(log)
         events = read_events(log)
     finally:
         lab.stop()

@@ -120,10 +120,13 @@ class Lab:
         assert windows_path[:3].upper() == "C:\\"
         return self.drive_c.joinpath(*windows_path[3:].split("\\"))
 
-    def install(self, standin, windows_path, linger_ms=None):
+    def place(self, source, windows_path):
         target = self.c(windows_path)
         target.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(self.build / "standins" / standin, target)
+        shutil.copyfile(source, target)
+
+    def install(self, standin, windows_path, linger_ms=None):
+        self.place(self.build / "standins" / standin, windows_path)
         self.set_linger(windows_path, linger_ms)
 
     def set_linger(self, windows_path, linger_ms):
@@ -137,10 +140,8 @@ class Lab:
         self.install("browser_standin.exe", SHELL_OPEN)
         self.install("quit_poster.exe", r"C:\standins\quit_poster.exe")
         self.install("key_guard.exe", r"C:\standins\key_guard.exe")
-        for exe in (self.launcher, self.doctor):
-            target = self.c(r"C:\app" + "\\" + exe)
-            target.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copyfile(self.build / exe, target)
+        self.place(self.build / self.launcher, self.launcher_path)
+        self.place(self.build / self.doctor, self.doctor_path)
 
     # --- running -----------------------------------------------------------
     def env_for(self, log):
@@ -163,6 +164,20 @@ class Lab:
                 p.wait()
                 status, timed_out = -1, True
         return Run(status, start, time.time(), timed_out)
+
+    def settle(self, log, still_running=(), limit_s=8.0):
+        """Waits until every stand-in that started has recorded its exit (but
+        those named in still_running): the shell starts the follow-ups
+        without waiting, so they may record after the launcher has gone."""
+        deadline = time.time() + limit_s
+        while time.time() < deadline:
+            events = read_events(log)
+            started = {e.pid for e in events if e.event == "start" and not e.image.lower().endswith(still_running)}
+            if started <= {e.pid for e in events if e.event == "exit"}:
+                time.sleep(0.2)  # and nothing new starts right after
+                if len(read_events(log)) == len(events):
+                    return
+            time.sleep(0.1)
 
     def spawn(self, windows_exe, args=(), cwd=None, log=None):
         env = self.env_for(log)
