@@ -10,28 +10,14 @@
 namespace {
 
 // Image names as a Windows 10 process list shows them.
+// clang-format off
 const char16_t* const kImages[] = {
-    u"System",
-    u"Registry",
-    u"smss.exe",
-    u"csrss.exe",
-    u"wininit.exe",
-    u"services.exe",
-    u"lsass.exe",
-    u"svchost.exe",
-    u"fontdrvhost.exe",
-    u"dwm.exe",
-    u"explorer.exe",
-    u"RuntimeBroker.exe",
-    u"SearchHost.exe",
-    u"ctfmon.exe",
-    u"sihost.exe",
-    u"taskhostw.exe",
-    u"SecurityHealthService.exe",
-    u"spoolsv.exe",
-    u"MsMpEng.exe",
-    u"conhost.exe",
+    u"System",          u"Registry",        u"smss.exe",       u"csrss.exe",         u"wininit.exe",
+    u"services.exe",    u"lsass.exe",       u"svchost.exe",    u"fontdrvhost.exe",   u"dwm.exe",
+    u"explorer.exe",    u"RuntimeBroker.exe", u"SearchHost.exe", u"ctfmon.exe",      u"sihost.exe",
+    u"taskhostw.exe",   u"SecurityHealthService.exe", u"spoolsv.exe", u"MsMpEng.exe", u"conhost.exe",
 };
+// clang-format on
 
 void IsProcessRunning(benchmark::State& state) {
   sim::Reset();

@@ -47,6 +47,7 @@ void NewerChoice(sim::World& w) {
   RegisterChoice(w, kUserChoiceLatest, u"Br.HTML", std::u16string(kProgram) + u" -url \"%1\"");
 }
 
+// clang-format off
 std::vector<Scenario> Scenarios() {
   const std::u16string quoted_args = u" -url \"" + Address() + u"\"";
   return {
@@ -57,20 +58,14 @@ std::vector<Scenario> Scenarios() {
          w.files[u"play.url"] = {};
          w.files[u"fscommand\\wgame.exe"] = {};
        },
-       kProgram,
-       u"",
-       quoted_args,
-       {u"play.url", u"fscommand\\wgame.exe"}},
+       kProgram, u"", quoted_args, {u"play.url", u"fscommand\\wgame.exe"}},
       {"vista 24H2, newer choice over a stale legacy one",
        [](sim::World& w) {
          NewerChoice(w);
          Browser(w, 2500);
          w.files[u"play.url"] = {};
        },
-       kProgram,
-       kOldProgram,
-       quoted_args,
-       {u"play.url"}},
+       kProgram, kOldProgram, quoted_args, {u"play.url"}},
       {"vista, found, play.url a link, wgame locked",
        [](sim::World& w) {
          VistaChoice(w);
@@ -78,26 +73,16 @@ std::vector<Scenario> Scenarios() {
          w.files[u"play.url"] = sim::File{kFileAttributeReparsePoint};
          w.files[u"fscommand\\wgame.exe"] = sim::File{0x20, platform::kErrorSharingViolation, true};
        },
-       kProgram,
-       u"",
-       quoted_args,
-       {u"play.url", u"fscommand\\wgame.exe"}},
+       kProgram, u"", quoted_args, {u"play.url", u"fscommand\\wgame.exe"}},
       {"vista, found, ended by quit",
        [](sim::World& w) {
          VistaChoice(w);
          Browser(w, sim::kForever);
          w.queue.push_back({platform::kNoWindow, platform::kWmQuit, 2200});
        },
-       kProgram,
-       u"",
-       quoted_args,
-       {}},
-      {"vista, nothing registered, no follow-ups",
-       [](sim::World& w) { w.shell_accepts = false; },
-       u"",
-       u"",
-       Address(),
-       {}},
+       kProgram, u"", quoted_args, {}},
+      {"vista, nothing registered, no follow-ups", [](sim::World& w) { w.shell_accepts = false; },
+       u"", u"", Address(), {}},
       {"xp, found, play.url a directory",
        [](sim::World& w) {
          w.major_version = 5;
@@ -106,10 +91,7 @@ std::vector<Scenario> Scenarios() {
          w.files[u"play.url"] = sim::File{kFileAttributeDirectory};
          w.files[u"fscommand\\wgame.exe"] = {};
        },
-       kProgram,
-       u"",
-       u" \"" + Address() + u"\"",
-       {u"fscommand\\wgame.exe"}},
+       kProgram, u"", u" \"" + Address() + u"\"", {u"fscommand\\wgame.exe"}},
       {"xp, command without .exe",
        [](sim::World& w) {
          w.major_version = 5;
@@ -117,12 +99,10 @@ std::vector<Scenario> Scenarios() {
          w.shell_accepts = false;
          w.files[u"play.url"] = {};
        },
-       u"",
-       u"",
-       Address(),
-       {u"play.url"}},
+       u"", u"", Address(), {u"play.url"}},
   };
 }
+// clang-format on
 
 class FaultSweep : public SimTest {
  protected:

@@ -8,27 +8,14 @@
 namespace sim {
 
 const char* NameOf(Call call) {
+  // clang-format off
   static const char* const names[] = {
-      "RegOpenKeyExW",
-      "RegQueryValueExW",
-      "RegCloseKey",
-      "GetVersionExW",
-      "GetFileAttributesW",
-      "GetLastError",
-      "FindFirstFileW",
-      "FindClose",
-      "CreateFileW",
-      "CloseHandle",
-      "CreateToolhelp32Snapshot",
-      "Process32FirstW",
-      "Process32NextW",
-      "Sleep",
-      "ShellExecuteExW",
-      "ShellExecuteW",
-      "PeekMessageW",
-      "PeekMessageA",
+      "RegOpenKeyExW", "RegQueryValueExW", "RegCloseKey", "GetVersionExW", "GetFileAttributesW", "GetLastError",
+      "FindFirstFileW", "FindClose", "CreateFileW", "CloseHandle", "CreateToolhelp32Snapshot", "Process32FirstW",
+      "Process32NextW", "Sleep", "ShellExecuteExW", "ShellExecuteW", "PeekMessageW", "PeekMessageA",
       "IsWindowUnicode",
   };
+  // clang-format on
   return names[static_cast<int>(call)];
 }
 

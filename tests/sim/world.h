@@ -18,27 +18,13 @@ namespace sim {
 
 using platform::Window;
 
+// clang-format off
 enum class Call {
-  RegOpenKeyExW,
-  RegQueryValueExW,
-  RegCloseKey,
-  GetVersionExW,
-  GetFileAttributesW,
-  GetLastError,
-  FindFirstFileW,
-  FindClose,
-  CreateFileW,
-  CloseHandle,
-  CreateToolhelp32Snapshot,
-  Process32FirstW,
-  Process32NextW,
-  Sleep,
-  ShellExecuteExW,
-  ShellExecuteW,
-  PeekMessageW,
-  PeekMessageA,
-  IsWindowUnicode,
+  RegOpenKeyExW, RegQueryValueExW, RegCloseKey, GetVersionExW, GetFileAttributesW, GetLastError,
+  FindFirstFileW, FindClose, CreateFileW, CloseHandle, CreateToolhelp32Snapshot, Process32FirstW,
+  Process32NextW, Sleep, ShellExecuteExW, ShellExecuteW, PeekMessageW, PeekMessageA, IsWindowUnicode,
 };
+// clang-format on
 const char* NameOf(Call call);
 
 struct CaseLess {
