@@ -164,11 +164,8 @@ Text Verdict(const Report& r) {
 Text Decimal(std::uint64_t n) { return Ascii(std::to_string(n)); }
 
 Report Diagnose(View launcher_name) {
-  // The launcher's own run, as in a fresh process; this platform reports the
-  // shell calls instead of making them, and refuses the launch, so nothing waits.
-  platform::journal::Clear();
-  browser::BrowserCommand = {};
-  watch::QuitRequested = false;
+  // The launcher's own run; this platform reports the shell calls instead of
+  // making them, and refuses the launch, so nothing waits.
   app::RunLauncher();
 
   Report r;

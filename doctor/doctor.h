@@ -50,6 +50,7 @@ struct Report {
 text::Text Decimal(std::uint64_t n);
 
 // The launcher's name (without ".exe"), whose own process the watch would see.
+// Once per process, as the launcher runs once: its state starts fresh.
 Report Diagnose(text::View launcher_name);
 
 text::Text FormatText(const Report& report);
