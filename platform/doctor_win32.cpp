@@ -10,7 +10,6 @@
 
 namespace platform {
 
-using win32::ToWin;
 using win32::W;
 
 std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result) {
@@ -24,11 +23,6 @@ std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t
   const std::int32_t status = win32::QueryValue(key, value_name, reserved, type, data, data_size);
   journal::RecordValueQuery(key, value_name, status, type, data, data_size);
   return status;
-}
-
-std::int32_t RegCloseKey(Key key) {
-  journal::RecordKeyClose(key);
-  return ::RegCloseKey(ToWin(key));
 }
 
 bool GetVersionExW(OsVersionInfo* info) {

@@ -1,16 +1,12 @@
 #include "platform/journal.h"
 
-#include <algorithm>
 #include <map>
 
 namespace platform::journal {
 namespace {
 
-// Long enough for any command line a shell would take.
-constexpr std::size_t kMaxTextChars = 32768;
-
 std::vector<Entry> entries;
-std::map<Key, std::u16string> key_paths;  // keys opened and not yet closed
+std::map<Key, std::u16string> key_paths;  // every key opened, by handle; a reused handle gets its new path
 
 std::u16string PathOf(Key key) {
   if (key == kCurrentUser) return u"HKCU";
@@ -49,8 +45,6 @@ void RecordKeyOpen(Key base, const char16_t* sub_key, std::uint32_t rights, std:
   entries.push_back(std::move(e));
 }
 
-void RecordKeyClose(Key key) { key_paths.erase(key); }
-
 void RecordValueQuery(Key key, const char16_t* value_name, std::int32_t status, const std::uint32_t* type,
                       const std::uint8_t* data, const std::uint32_t* data_size) {
   Entry e(Kind::ValueQuery);
@@ -61,8 +55,7 @@ void RecordValueQuery(Key key, const char16_t* value_name, std::int32_t status, 
   e.type = type ? *type : 0;
   e.size = data_size ? *data_size : 0;
   if (status == kErrorSuccess && data && (e.type == kRegSz || e.type == kRegExpandSz)) {
-    const std::size_t chars = std::min<std::size_t>(e.size / 2, kMaxTextChars);
-    for (std::size_t i = 0; i < chars; ++i) {
+    for (std::size_t i = 0; i < e.size / 2; ++i) {
       const auto c = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
       if (c == 0) break;
       e.text += c;

@@ -32,7 +32,6 @@ void Clear();
 
 void RecordVersion(bool ok, const OsVersionInfo& info);
 void RecordKeyOpen(Key base, const char16_t* sub_key, std::uint32_t rights, std::int32_t status, Key opened);
-void RecordKeyClose(Key key);
 void RecordValueQuery(Key key, const char16_t* value_name, std::int32_t status, const std::uint32_t* type,
                       const std::uint8_t* data, const std::uint32_t* data_size);
 void RecordShellCall(Kind kind, const char16_t* file, const char16_t* parameters);

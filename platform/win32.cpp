@@ -1,8 +1,8 @@
 // The Windows side of the platform: each call forwarded to the real one.
-// Files, processes and the message queue; both programs link this. The
-// registry, version and shell calls are in each program's own layer
-// (win32_launch.cpp, doctor_win32.cpp). Only platform/'s Windows files see
-// <windows.h>.
+// Files, processes, the message queue and closing keys; both programs link
+// this. Opening and reading keys, the version and the shell calls are in
+// each program's own layer (win32_launch.cpp, doctor_win32.cpp). Only
+// platform/'s Windows files see <windows.h>.
 #include "platform/win32_types.h"
 
 namespace platform {
@@ -22,6 +22,8 @@ void FromWin(const MSG& in, Msg* out) {
 }
 
 }  // namespace
+
+std::int32_t RegCloseKey(Key key) { return ::RegCloseKey(ToWin(key)); }
 
 std::uint32_t GetFileAttributesW(const char16_t* path) { return ::GetFileAttributesW(W(path)); }
 

@@ -20,8 +20,6 @@ std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t
   return win32::QueryValue(key, value_name, reserved, type, data, data_size);
 }
 
-std::int32_t RegCloseKey(Key key) { return ::RegCloseKey(ToWin(key)); }
-
 bool GetVersionExW(OsVersionInfo* info) { return win32::GetVersion(info); }
 
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }

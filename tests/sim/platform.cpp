@@ -176,7 +176,6 @@ std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t
 
 std::int32_t RegCloseKey(Key key) {
   sim::InPlatform scope;
-  journal::RecordKeyClose(key);
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::RegCloseKey);
   if (!world.Release(static_cast<std::uintptr_t>(key), {HandleKind::Key}, "RegCloseKey")) {
