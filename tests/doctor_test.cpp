@@ -20,49 +20,63 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
     const char16_t* prog_id_source;
     bool browser_found;
     std::vector<const char16_t*> in_verdict;
+    std::vector<const char16_t*> in_text;  // elsewhere in the report
   } cases[] = {
+      // clang-format off
       {"found via the newer key",
        [](sim::World& w) { RegisterChoice(w, kUserChoiceLatest, u"New.HTML", u"\"C:\\New\\new.exe\" %1"); },
-       u"newer key",
-       true,
-       {u"would start \"C:\\New\\new.exe\"", u"contains \"new.exe\""}},
-      {"legacy fallback",
-       [](sim::World& w) { w.KeyAt(kUserChoiceLatest).granted = 0x20009; },
-       u"legacy key",
-       true,
-       {u"would start \"C:\\Browser\\browser.exe\""}},
-      {"nothing registered",
-       [](sim::World& w) { w.keys.clear(); },
-       u"",
-       false,
-       {u"No browser would start", u"no default browser is recorded"}},
-      {"DWORD ProgId",
-       [](sim::World& w) {
-         w.SetRaw(kUserChoice, u"Progid", platform::kRegDword, {1, 0, 0, 0});
-       },
-       u"",
-       false,
-       {u"No browser would start", u"not text (REG_DWORD)"}},
+       u"newer key", true, {u"would start \"C:\\New\\new.exe\"", u"contains \"new.exe\""}, {}},
+      {"legacy fallback", [](sim::World& w) { w.KeyAt(kUserChoiceLatest).granted = 0x20009; },
+       u"legacy key", true, {u"would start \"C:\\Browser\\browser.exe\""}, {}},
+      {"nothing registered", [](sim::World& w) { w.keys.clear(); },
+       u"", false, {u"No browser would start", u"no default browser is recorded"}, {}},
+      {"DWORD ProgId", [](sim::World& w) { w.SetRaw(kUserChoice, u"Progid", platform::kRegDword, {1, 0, 0, 0}); },
+       u"", false, {u"No browser would start", u"not text (REG_DWORD)"}, {}},
+      {"packaged browser: a class without an open command",
+       [](sim::World& w) { w.keys.erase(u"HKCR\\Br.HTML\\shell\\open\\command"); },
+       u"legacy key", false, {u"the chosen class \"Br.HTML\" has no usable open command (absent)"}, {}},
+      {"unquoted program",
+       [](sim::World& w) { w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"C:\\B\\b.exe %1"); },
+       u"legacy key", false, {u"no quoted program path"}, {}},
+      {"version query fails", [](sim::World& w) { w.version_fails = true; },
+       u"", false, {u"the Windows version could not be read"}, {u"the version query failed"}},
+      {"Windows 8 and later report 6.2", [](sim::World& w) { w.major_version = 6; },
+       u"legacy key", true, {}, {u"report 6.2 to programs"}},
       {"browser already running",
+       [](sim::World& w) { w.processes = {{u"explorer.exe"}, {u"Browser.exe"}, {u"browser.exe"}}; },
+       u"legacy key", true, {u"2 such processes run now"}, {}},
+      {"the launcher's own name holds the watched one",
        [](sim::World& w) {
-         w.processes = {{u"explorer.exe"}, {u"Browser.exe"}, {u"browser.exe"}};
+         w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"C:\\G\\start.exe\" %1");
+         w.files[u"C:\\G\\start.exe"] = {};
        },
-       u"legacy key",
-       true,
-       {u"2 such processes run now"}},
+       u"legacy key", true, {u"its own process name contains that too"}, {}},
+      {"an expandable program path is not checked",
+       [](sim::World& w) {
+         w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"%ProgramFiles%\\B\\b.exe\" %1");
+       },
+       u"legacy key", true, {u"then wait while"}, {}},
       {"Windows XP: the http class",
        [](sim::World& w) {
          w.major_version = 5;
          w.SetString(kHttpCommand, u"", u"\"C:\\Browser\\browser.exe\" \"%1\"");
        },
-       u"http class",
-       true,
-       {u"would start \"C:\\Browser\\browser.exe\""}},
-      {"play.url a directory",
-       [](sim::World& w) { w.files[u"play.url"] = sim::File{platform::kFileAttributeDirectory}; },
-       u"legacy key",
-       true,
-       {u"Then it would open: fscommand\\wgame.exe."}},
+       u"http class", true, {u"would start \"C:\\Browser\\browser.exe\""}, {}},
+      {"Windows XP: a command spelling .EXE",
+       [](sim::World& w) {
+         w.major_version = 5;
+         w.SetString(kHttpCommand, u"", u"\"C:\\B\\B.EXE\" \"%1\"");
+       },
+       u"http class", false, {u"names no \".exe\""}, {}},
+      {"Windows XP: no http class", [](sim::World& w) { w.major_version = 5; },
+       u"", false, {u"the http class has no open command (absent)"}, {}},
+      {"play.url a directory", [](sim::World& w) { w.files[u"play.url"] = sim::File{platform::kFileAttributeDirectory}; },
+       u"legacy key", true, {u"Then it would open: fscommand\\wgame.exe."}, {u"play.url: absent (a folder, not a file)"}},
+      {"play.url locked",
+       [](sim::World& w) { w.files[u"play.url"] = sim::File{0x20, platform::kErrorSharingViolation, true}; },
+       u"legacy key", true, {u"Then it would open: play.url, then"},
+       {u"play.url: present (locked by another program; the folder listing shows it)"}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SetUp();
@@ -78,7 +92,9 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
     EXPECT_EQ(r.browser_found, c.browser_found) << c.what;
     for (const char16_t* piece : c.in_verdict)
       EXPECT_TRUE(Has(r.verdict, piece)) << c.what << ": " << testing::PrintToString(r.verdict);
-    EXPECT_TRUE(Has(doctor::FormatText(r), u"Verdict: " + r.verdict)) << c.what;
+    const Text report = doctor::FormatText(r);
+    EXPECT_TRUE(Has(report, u"Verdict: " + r.verdict)) << c.what;
+    for (const char16_t* piece : c.in_text) EXPECT_TRUE(Has(report, piece)) << c.what;
     EXPECT_TRUE(Has(doctor::FormatJson(r), u"\"browser_found\":" + Text(c.browser_found ? u"true" : u"false")))
         << c.what;
     EXPECT_TRUE(world().open_handles.empty()) << c.what;
@@ -99,6 +115,9 @@ TEST_F(SimTest, DoctorReportsTheLaunchAsTheLauncherWouldMakeIt) {
   EXPECT_EQ(r.follow_ups[1].why, u"not found");
   // Every character outside printable ASCII is escaped, so the object survives any code page.
   EXPECT_TRUE(Has(doctor::FormatJson(r), u"\"file\":\"\\\"C:\\\\Browser\\\\browser.exe\\\"\""));
+  doctor::Report accented = r;
+  accented.verdict = u"caf\u00e9\n";
+  EXPECT_TRUE(Has(doctor::FormatJson(accented), u"\"verdict\":\"caf\\u00e9\\u000a\""));
 }
 
 }  // namespace
