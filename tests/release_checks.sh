@@ -31,6 +31,8 @@ check() {  # check NAME COMMAND...: passes when COMMAND succeeds
 printf 'NOTANICON' >"$work/not-an-icon.ico"
 printf '\0\0\1\0\0\0' >"$work/no-image.ico"
 head -c 6 res/launcher.ico >"$work/cut-short.ico"
+# One image of 1000 bytes at offset 22, in a file of 32.
+printf '\0\0\1\0\1\0\20\20\0\0\1\0\40\0\350\3\0\0\26\0\0\0xxxxxxxxxx' >"$work/damaged.ico"
 bad_configure() {  # bad_configure EXPECTED CMAKE-ARG
   rm -rf "$work/configure"
   ! cmake -S . -B "$work/configure" -G Ninja "$2" >"$work/configure.log" 2>&1 &&
@@ -46,12 +48,16 @@ contains 'launcher'|-DLAUNCHER_EXE_NAME=GameLauncher
 contains 'update': Windows would take it for an installer|-DLAUNCHER_EXE_NAME=AutoUpdater
 is not a plain file name|-DLAUNCHER_EXE_NAME=games/start
 ends in .exe|-DLAUNCHER_EXE_NAME=play.exe
+is a device name that Windows reserves|-DLAUNCHER_EXE_NAME=con
 does not exist or is not a file|-DLAUNCHER_ICON=$work/absent.ico
 lacks the ICO header|-DLAUNCHER_ICON=$work/not-an-icon.ico
 holds no image|-DLAUNCHER_ICON=$work/no-image.ico
 is cut short|-DLAUNCHER_ICON=$work/cut-short.ico
+image 0 lies outside the file|-DLAUNCHER_ICON=$work/damaged.ico
 is not four numbers|-DLAUNCHER_VERSION=2.0
 above 65535|-DLAUNCHER_VERSION=1.0.65536.0
+LAUNCHER_PRODUCT_NAME is empty|-DLAUNCHER_PRODUCT_NAME=
+LAUNCHER_COMPANY holds a control character|-DLAUNCHER_COMPANY=$(printf 'A\tB')
 EOF
 
 # --- a branded build: checked against what it was configured with, then run ---
@@ -103,7 +109,10 @@ signed_release() {
   LAUNCHER_SIGN_PFX=$cert/publisher.pfx scripts/release.sh || return 1
   grep -q '^signed: yes' dist/manifest.txt || return 1
   for exe in gamestart.exe gamestart-doctor.exe; do
-    osslsigncode verify -in "dist/$exe" -CAfile "$cert/cert.pem" | grep -q 'Signature verification: ok' || return 1
+    osslsigncode verify -in "dist/$exe" -CAfile "$cert/cert.pem" >"$work/verify.log" || return 1
+    grep -q 'Signature verification: ok' "$work/verify.log" || return 1
+    grep -qE 'Message digest algorithm *: SHA256' "$work/verify.log" || return 1
+    grep -qx "$exe unsigned: sha256 $(sha256sum "build/release/$exe" | cut -d' ' -f1)" dist/manifest.txt || return 1
     osslsigncode remove-signature -in "dist/$exe" -out "$work/stripped-$exe" >/dev/null || return 1
     cmp "$work/stripped-$exe" "build/release/$exe" || return 1
   done

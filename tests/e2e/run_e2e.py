@@ -316,6 +316,21 @@ def doctor_agrees_with_the_launcher(t):
     t.expect(opened == ["play.url", r"fscommand\wgame.exe"], f"doctor: follow-ups {report['follow_ups']}")
 
 
+@scenario
+def stack_guard_is_seeded_and_stops_an_overrun(t):
+    probe = r"C:\standins\guard_probe.exe"
+    guards = []
+    for i in range(2):
+        printed = t.dir / f"guard-{i}.txt"
+        run = t.lab.run(probe, cwd=t.dir, timeout=30, stdout=printed)
+        t.expect(run.status == 0, f"the probe ended with status {run.status}")
+        guards.append(printed.read_text().strip().lower())
+    t.expect(guards[0] != guards[1] and "bb40e64e" not in guards, f"the guard was not seeded anew: {guards}")
+    overrun = t.lab.run(probe, ["x" * 64], cwd=t.dir, timeout=30)
+    t.expect(overrun.status == 0xC0000409 & 0xFF,  # Wine hands on the low byte of STATUS_STACK_BUFFER_OVERRUN
+             f"an overrun ended with status {overrun.status}, not as a stack-guard failure")
+
+
 def attempt(lab, fn):
     t = Trial(lab, fn.__name__, game_address(lab))
     try:

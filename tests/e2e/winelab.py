@@ -140,6 +140,7 @@ class Lab:
         self.install("browser_standin.exe", SHELL_OPEN)
         self.install("quit_poster.exe", r"C:\standins\quit_poster.exe")
         self.install("key_guard.exe", r"C:\standins\key_guard.exe")
+        self.install("guard_probe.exe", r"C:\standins\guard_probe.exe")
         self.place(self.build / self.launcher, self.launcher_path)
         self.place(self.build / self.doctor, self.doctor_path)
 
