@@ -11,6 +11,8 @@
 #define USER_CHOICE L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice"
 
 static wchar_t prog_id[1024], key_path[1100], command[2048], program[2048], arguments[4096], name[MAX_PATH];
+static DWORD browser_ids[256];
+static int browser_count;
 
 /* Probe and open like the launcher, then read one text value. */
 static BOOL ReadValue(HKEY root, const wchar_t *path, const wchar_t *value, wchar_t *out, DWORD chars) {
@@ -27,28 +29,45 @@ static BOOL ReadValue(HKEY root, const wchar_t *path, const wchar_t *value, wcha
   return TRUE;
 }
 
+/* Collects the ids of the processes whose image name contains watched. */
 static BOOL Running(const wchar_t *watched) {
   PROCESSENTRY32W entry;
-  BOOL found = FALSE, ok;
+  BOOL ok;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  browser_count = 0;
   if (snapshot == INVALID_HANDLE_VALUE) return FALSE;
   entry.dwSize = sizeof entry;
-  for (ok = Process32FirstW(snapshot, &entry); ok && !found; ok = Process32NextW(snapshot, &entry)) {
+  for (ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry)) {
     const wchar_t *s;
+    BOOL found = FALSE;
     for (s = entry.szExeFile; *s && !found; ++s) {
       const wchar_t *a = s, *b = watched;
       while (*a && *b && (*a | 32 * (*a >= 'A' && *a <= 'Z')) == (*b | 32 * (*b >= 'A' && *b <= 'Z'))) ++a, ++b;
       found = !*b && *watched;
     }
+    if (found && browser_count < 256) browser_ids[browser_count++] = entry.th32ProcessID;
   }
   CloseHandle(snapshot);
-  return found;
+  return browser_count > 0;
+}
+
+/* Stops at a window with a taskbar button of one of those processes. */
+static BOOL CALLBACK NotBrowserWindow(HWND window, LPARAM open) {
+  DWORD id = 0;
+  int i;
+  if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER) || (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW))
+    return TRUE;
+  if (!GetWindowThreadProcessId(window, &id)) return TRUE;
+  for (i = 0; i < browser_count; ++i)
+    if (browser_ids[i] == id) return !(*(BOOL *)open = TRUE);
+  return TRUE;
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR line, int show) {
   OSVERSIONINFOW version = {sizeof version};
   SHELLEXECUTEINFOW launch = {sizeof launch};
   MSG msg;
+  BOOL running, listed, open, seen = FALSE;
   wchar_t *quote, *p, *o;
   int i, start, end;
   (void)instance; (void)previous; (void)line; (void)show;
@@ -82,7 +101,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR line, int show
              PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) name[0] = 0;
       }
-    } while (name[0] && Running(name));
+      running = Running(name);
+      open = FALSE;
+      listed = running && EnumWindows(NotBrowserWindow, (LPARAM)&open);
+      if (open) seen = TRUE;
+      else if (listed && seen) break;
+    } while (name[0] && running);
   }
   if (GetFileAttributesW(L"play.url") != INVALID_FILE_ATTRIBUTES) ShellExecuteW(NULL, L"open", L"play.url", L"", L"", SW_SHOWNORMAL);
   if (GetFileAttributesW(L"fscommand\\wgame.exe") != INVALID_FILE_ATTRIBUTES)

@@ -115,13 +115,24 @@ Text FileWhy(const char16_t* path, bool present) {
   return directory ? u"a folder, not a file" : u"a file";
 }
 
-std::vector<Text> MatchingProcesses(View name) {
-  std::vector<Text> found;
-  watch::AnyProcess([&](View image) {
-    if (watch::ImageNameMatches(image, name)) found.emplace_back(image);
+// The processes the watch would count, and which of them have a window the
+// watch would count; answers whether the windows could be listed.
+bool FindMatchingProcesses(View name, std::vector<MatchingProcess>* found) {
+  watch::AnyProcess([&](View image, std::uint32_t id) {
+    if (watch::ImageNameMatches(image, name)) found->push_back({Text(image), id, false});
     return false;  // all of them
   });
-  return found;
+  const watch::WindowLook look = watch::AnyTaskbarWindow([&](std::uint32_t id) {
+    for (MatchingProcess& p : *found) p.open_window = p.open_window || p.id == id;
+    return false;  // all of them
+  });
+  return look != watch::WindowLook::kFailed;
+}
+
+std::size_t WithOpenWindow(const Report& r) {
+  std::size_t n = 0;
+  for (const MatchingProcess& p : r.matching_processes) n += p.open_window;
+  return n;
 }
 
 Text JoinFollowUps(const Report& r) {
@@ -149,12 +160,14 @@ Text Verdict(const Report& r) {
     v += u", find no image name to watch, and stop waiting after one second";
   } else {
     v += u", then wait while any process whose name contains " + Quoted(r.watched_name) + u" runs";
+    v += u", until the browser's windows have all closed";
     if (r.launcher_name_matches)
-      v += u"; its own process name contains that too, so it would wait until it is told to quit";
+      v += u"; its own process name contains that too, so only a browser window closing, or being told to quit, "
+           u"would end its wait";
     else if (!r.matching_processes.empty())
-      v += u"; " + Decimal(r.matching_processes.size()) +
-           u" such processes run now, so it would wait at least until they all end (a browser that keeps running "
-           u"in the background keeps the launcher waiting)";
+      v += u"; " + Decimal(r.matching_processes.size()) + u" such processes run now, " + Decimal(WithOpenWindow(r)) +
+           u" of them with an open window (processes left running in the background do not keep it waiting once "
+           u"a browser window has opened and closed)";
   }
   return v + u". Then it would open: " + JoinFollowUps(r) + u".";
 }
@@ -225,7 +238,7 @@ Report Diagnose(View launcher_name) {
       r.program_file_missing = !app::FileExists(path.c_str());
     }
     r.watched_name = watch::DeriveWatchedName(program);
-    r.matching_processes = MatchingProcesses(r.watched_name);
+    r.windows_listed = FindMatchingProcesses(r.watched_name, &r.matching_processes);
     r.launcher_name_matches = watch::ImageNameMatches(Text(launcher_name) + u".exe", r.watched_name);
   } else {
     r.stop_reason = StopReason(r, journal);

@@ -17,6 +17,12 @@ struct RegistryStep {
   text::Text outcome;  // "found", "absent", "access denied", "not text (REG_DWORD)", "empty", ...
 };
 
+struct MatchingProcess {
+  text::Text image;
+  std::uint32_t id = 0;
+  bool open_window = false;  // has a window with a taskbar button now
+};
+
 struct FollowUp {
   text::Text path;
   bool present = false;  // the launcher's own answer
@@ -38,8 +44,9 @@ struct Report {
   text::Text launch_file, launch_parameters;  // what the shell would be asked to start
 
   text::Text watched_name;
-  std::vector<text::Text> matching_processes;  // running now
-  bool launcher_name_matches = false;          // the launcher's own image counts as the browser
+  std::vector<MatchingProcess> matching_processes;  // running now
+  bool windows_listed = true;                       // false: the top-level windows could not be listed
+  bool launcher_name_matches = false;               // the launcher's own image counts as the browser
 
   std::vector<FollowUp> follow_ups;
   text::Text stop_reason;  // why no browser would start

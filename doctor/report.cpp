@@ -90,8 +90,17 @@ Text FormatText(const Report& r) {
   } else {
     out += u"  image name watched: \"" + r.watched_name + u"\"\n";
     if (r.matching_processes.empty()) out += u"  running now: none\n";
-    for (const Text& p : r.matching_processes) out += u"  running now: " + p + u"\n";
+    for (const MatchingProcess& p : r.matching_processes) {
+      out += u"  running now: " + p.image + u" (process " + Decimal(p.id) + u"), ";
+      out += !r.windows_listed ? u"windows unknown\n"
+             : p.open_window   ? u"with an open window\n"
+                               : u"in the background (no open window)\n";
+    }
+    if (!r.windows_listed) out += u"  the open windows could not be listed\n";
     if (r.launcher_name_matches) out += u"  the launcher's own process name contains it too\n";
+    out +=
+        u"  The launcher waits while such processes run, and stops once the browser's windows have all closed, "
+        u"even if background processes remain.\n";
   }
 
   out += u"\nFollow-up items in the current folder\n";
@@ -115,8 +124,13 @@ Text FormatJson(const Report& r) {
     if (!s.value.empty()) step.Field(u"value", Json(s.value));
     steps += (steps.empty() ? u"" : u",") + step.Field(u"outcome", Json(s.outcome)).Close();
   }
-  Text processes;
-  for (const Text& p : r.matching_processes) processes += (processes.empty() ? u"" : u",") + Json(p);
+  Text processes, with_window;
+  for (const MatchingProcess& p : r.matching_processes) {
+    processes += (processes.empty() ? u"" : u",") + Json(p.image);
+    if (!p.open_window) continue;
+    with_window += (with_window.empty() ? u"" : u",") +
+                   JsonObject().Field(u"image", Json(p.image)).Field(u"pid", Decimal(p.id)).Close();
+  }
   Text follow_ups;
   for (const FollowUp& f : r.follow_ups) {
     JsonObject item;
@@ -138,6 +152,7 @@ Text FormatJson(const Report& r) {
                               .Close());
   report.Field(u"watched_name", r.browser_found ? Json(r.watched_name) : Text(u"null"));
   report.Field(u"matching_processes", u"[" + processes + u"]");
+  report.Field(u"open_window_processes", r.windows_listed ? u"[" + with_window + u"]" : Text(u"null"));
   report.Field(u"launcher_name_matches", Json(r.launcher_name_matches));
   report.Field(u"follow_ups", u"[" + follow_ups + u"]");
   report.Field(u"stop_reason", r.browser_found ? Text(u"null") : Json(r.stop_reason));

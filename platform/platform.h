@@ -61,6 +61,9 @@ inline constexpr std::uint32_t kPmRemove = 1;
 inline constexpr std::uint32_t kWmQuit = 0x0012;
 inline constexpr std::uint32_t kWmMouseFirst = 0x0200;
 inline constexpr std::uint32_t kWmMouseHWheel = 0x020E;
+inline constexpr std::uint32_t kGwOwner = 4;
+inline constexpr std::int32_t kGwlExStyle = -20;
+inline constexpr std::uint32_t kWsExToolWindow = 0x80;
 
 // Sizes of the Win32 records in the 32-bit build; win32.cpp checks them.
 inline constexpr std::uint32_t kOsVersionInfoSize = 276;
@@ -145,5 +148,13 @@ Instance ShellExecuteW(Window owner, const char16_t* verb, const char16_t* file,
 bool PeekMessageW(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max, std::uint32_t remove);
 bool PeekMessageA(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max, std::uint32_t remove);
 bool IsWindowUnicode(Window window);
+// Calls callback for each top-level window until it answers false. Answers
+// false when it failed, and also when callback stopped it, as Windows does.
+using EnumWindowsProc = bool (*)(Window window, void* context);
+bool EnumWindows(EnumWindowsProc callback, void* context);
+std::uint32_t GetWindowThreadProcessId(Window window, std::uint32_t* process_id);
+bool IsWindowVisible(Window window);
+Window GetWindow(Window window, std::uint32_t command);
+std::int32_t GetWindowLongW(Window window, std::int32_t index);
 
 }  // namespace platform

@@ -1,5 +1,5 @@
 // The Windows side of the platform: each call forwarded to the real one.
-// Files, processes, the message queue and closing keys; both programs link
+// Files, processes, the message queue, windows and closing keys; both programs link
 // this. Opening and reading keys, the version and the shell calls are in
 // each program's own layer (win32_launch.cpp, doctor_win32.cpp). Only
 // platform/'s Windows files see <windows.h>.
@@ -14,11 +14,22 @@ using win32::W;
 namespace {
 
 void FromWin(const MSG& in, Msg* out) {
-  out->hwnd = static_cast<Window>(reinterpret_cast<std::uintptr_t>(in.hwnd));
+  out->hwnd = win32::FromWin(in.hwnd);
   out->message = in.message;
   out->wParam = in.wParam;
   out->lParam = in.lParam;
   out->time = in.time;
+}
+
+// EnumWindows calls back with the Win32 calling convention and types.
+struct EnumWindowsContext {
+  EnumWindowsProc callback;
+  void* context;
+};
+
+BOOL CALLBACK ForwardWindow(HWND window, LPARAM context) {
+  const auto* forward = reinterpret_cast<const EnumWindowsContext*>(context);
+  return forward->callback(win32::FromWin(window), forward->context) ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -73,5 +84,23 @@ bool PeekMessageA(Msg* msg, Window window, std::uint32_t filter_min, std::uint32
 }
 
 bool IsWindowUnicode(Window window) { return ::IsWindowUnicode(ToWin(window)) != FALSE; }
+
+bool EnumWindows(EnumWindowsProc callback, void* context) {
+  EnumWindowsContext forward{callback, context};
+  return ::EnumWindows(ForwardWindow, reinterpret_cast<LPARAM>(&forward)) != FALSE;
+}
+
+std::uint32_t GetWindowThreadProcessId(Window window, std::uint32_t* process_id) {
+  DWORD id = 0;
+  const DWORD thread = ::GetWindowThreadProcessId(ToWin(window), &id);
+  if (process_id != nullptr) *process_id = id;
+  return thread;
+}
+
+bool IsWindowVisible(Window window) { return ::IsWindowVisible(ToWin(window)) != FALSE; }
+
+Window GetWindow(Window window, std::uint32_t command) { return FromWin(::GetWindow(ToWin(window), command)); }
+
+std::int32_t GetWindowLongW(Window window, std::int32_t index) { return ::GetWindowLongW(ToWin(window), index); }
 
 }  // namespace platform

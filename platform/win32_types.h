@@ -35,6 +35,7 @@ inline Handle FromWin(HANDLE handle) { return static_cast<Handle>(reinterpret_ca
 inline HKEY ToWin(Key key) { return reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(key)); }
 inline Key FromWin(HKEY key) { return static_cast<Key>(reinterpret_cast<std::uintptr_t>(key)); }
 inline HWND ToWin(Window window) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window)); }
+inline Window FromWin(HWND window) { return static_cast<Window>(reinterpret_cast<std::uintptr_t>(window)); }
 
 // The registry and version calls, which each program's layer forwards (the
 // doctor's also writes them to its journal).

@@ -9,7 +9,8 @@ class AllocationTest : public SimTest {
  protected:
   std::size_t AllocationsForWaitOf(std::int64_t browser_ms) {
     SetUp();
-    world().started_process = sim::Process{u"browser.exe", 0, browser_ms};
+    world().started_process = sim::Process{u"browser.exe", 0, browser_ms, 500};
+    world().top_windows = {{77}, {500, 0, sim::kForever, false}, {500, 900}};
     for (char16_t c = u'a'; c <= u'z'; ++c) world().processes.push_back({u"service-" + std::u16string(1, c) + u".exe"});
     world().windows = {{platform::Window{0x20}, false}};
     for (std::int64_t t = 0; t < browser_ms; t += 250) world().queue.push_back({platform::Window{0x20}, 0x113, t});

@@ -42,9 +42,14 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
        u"", false, {u"the Windows version could not be read"}, {u"the version query failed"}},
       {"Windows 8 and later report 6.2", [](sim::World& w) { w.major_version = 6; },
        u"legacy key", true, {}, {u"report 6.2 to programs"}},
-      {"browser already running",
-       [](sim::World& w) { w.processes = {{u"explorer.exe"}, {u"Browser.exe"}, {u"browser.exe"}}; },
-       u"legacy key", true, {u"2 such processes run now"}, {}},
+      {"browser already running, one process with a window",
+       [](sim::World& w) {
+         w.processes = {{u"explorer.exe"}, {u"Browser.exe", 0, sim::kForever, 40}, {u"browser.exe", 0, sim::kForever, 44}};
+         w.top_windows = {{44}, {40, 0, sim::kForever, false}};
+       },
+       u"legacy key", true, {u"2 such processes run now, 1 of them with an open window"},
+       {u"Browser.exe (process 40), in the background (no open window)", u"browser.exe (process 44), with an open window",
+        u"stops once the browser's windows have all closed"}},
       {"the launcher's own name holds the watched one",
        [](sim::World& w) {
          w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"C:\\G\\start.exe\" %1");

@@ -74,6 +74,16 @@ std::vector<Scenario> Scenarios() {
          w.files[u"fscommand\\wgame.exe"] = sim::File{0x20, platform::kErrorSharingViolation, true};
        },
        kProgram, u"", quoted_args, {u"play.url", u"fscommand\\wgame.exe"}},
+      {"vista, window closed, browser left in the background",
+       [](sim::World& w) {
+         VistaChoice(w);
+         Browser(w, sim::kForever);
+         w.started_process->id = 500;
+         // Open for three looks, so that no one fault can hide it.
+         w.top_windows = {{500, 1200, 4600}, {500, 0, sim::kForever, false}, {77, 0, sim::kForever}};
+         w.files[u"play.url"] = {};
+       },
+       kProgram, u"", quoted_args, {u"play.url"}},
       {"vista, found, ended by quit",
        [](sim::World& w) {
          VistaChoice(w);

@@ -18,6 +18,9 @@ namespace {
 constexpr char16_t kOperaLauncher[] = u"Launcher.exe";
 constexpr char16_t kOperaImage[] = u"opera.exe";
 
+// Browsers run a handful of processes; more only costs a reallocation.
+constexpr std::size_t kTypicalBrowserProcesses = 64;
+
 // Starts program through the shell; answers whether the shell accepted it.
 bool ShellStart(View program, View arguments, std::int32_t show_state) {
   const Text file(program);
@@ -69,17 +72,43 @@ void DrainMessages() {
   }
 }
 
-bool IsProcessRunning(View name) {
-  return AnyProcess([name](View image) { return ImageNameMatches(image, name); });
+bool IsProcessRunning(View name, std::vector<std::uint32_t>* matching) {
+  if (matching == nullptr)
+    return AnyProcess([name](View image, std::uint32_t) { return ImageNameMatches(image, name); });
+  matching->clear();
+  AnyProcess([name, matching](View image, std::uint32_t process_id) {
+    if (ImageNameMatches(image, name)) matching->push_back(process_id);
+    return false;
+  });
+  return !matching->empty();
+}
+
+bool IsTaskbarWindow(platform::Window window) {
+  using namespace platform;
+  return IsWindowVisible(window) && GetWindow(window, kGwOwner) == kNoWindow &&
+         (static_cast<std::uint32_t>(GetWindowLongW(window, kGwlExStyle)) & kWsExToolWindow) == 0;
 }
 
 void LaunchBrowser(View program, View arguments, std::int32_t show_state) {
   if (!ShellStart(program, arguments, show_state)) return;
   const Text watched_name = DeriveWatchedName(program);
-  do {
+  std::vector<std::uint32_t> browser_processes;
+  browser_processes.reserve(kTypicalBrowserProcesses);
+  bool window_seen = false;
+  for (;;) {
     platform::Sleep(kPollPeriodMs);
     DrainMessages();
-  } while (IsProcessRunning(watched_name) && !QuitRequested);
+    if (!IsProcessRunning(watched_name, &browser_processes)) return;
+    const WindowLook windows = AnyTaskbarWindow([&browser_processes](std::uint32_t process_id) {
+      return std::find(browser_processes.begin(), browser_processes.end(), process_id) != browser_processes.end();
+    });
+    // Once the player has had a browser window, its last one closing ends the
+    // wait, though the browser may keep processes in the background. Before
+    // that, a browser slow to show its window is still waited for.
+    if (windows == WindowLook::kOpen) window_seen = true;
+    if (windows == WindowLook::kNone && window_seen) return;
+    if (QuitRequested) return;
+  }
 }
 
 }  // namespace watch

@@ -53,7 +53,7 @@ class Run:
 
 
 class Lab:
-    def __init__(self, work, build):
+    def __init__(self, work, build, windows=False):
         self.work = Path(work).resolve()
         self.build = Path(build).resolve()
         # The programs as this build named them.
@@ -70,6 +70,10 @@ class Lab:
                         WINEDLLOVERRIDES="winemenubuilder.exe=d;winebrowser.exe=d")
         self.log_file = self.work / "wine-output.log"
         self.background = []
+        self.startup_s = 0.0  # how long a program takes to start here; measured by start()
+        # Wine's null graphics driver: real windows with no display. A shell
+        # error box would then block, so such a prefix only runs launches that succeed.
+        self.windows = windows
 
     # --- prefix and server -------------------------------------------------
     def start(self):
@@ -82,7 +86,10 @@ class Lab:
         # security set during a run in force.
         self._wine_tool(["wineserver", "-p"], timeout=30)
         self.guard_shell()
+        if self.windows:
+            self.regedit([r"[HKEY_CURRENT_USER\Software\Wine\Drivers]", '"Graphics"="null"'])
         self.install_standins()
+        self.startup_s = self.measure_startup()
 
     def stop(self):
         for p in self.background:
@@ -125,9 +132,16 @@ class Lab:
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(source, target)
 
-    def install(self, standin, windows_path, linger_ms=None):
+    def install(self, standin, windows_path, linger_ms=None, window_ms=None):
+        """window_ms: (shown, closed) after its start, for a stand-in browser
+        that shows a window (only where the prefix has a graphics driver)."""
         self.place(self.build / "standins" / standin, windows_path)
         self.set_linger(windows_path, linger_ms)
+        window = self.c(windows_path + ".window")
+        if window_ms is None:
+            window.unlink(missing_ok=True)
+        else:
+            window.write_text("%d %d" % window_ms)
 
     def set_linger(self, windows_path, linger_ms):
         linger = self.c(windows_path + ".linger")
@@ -179,6 +193,19 @@ class Lab:
                 if len(read_events(log)) == len(events):
                     return
             time.sleep(0.1)
+
+    def measure_startup(self, tries=3):
+        """Seconds from starting a program to its first instruction, the
+        slowest of a few: much more where i386 code runs emulated."""
+        log = self.work / "startup.log"
+        slowest = 0.0
+        for _ in range(tries):
+            log.unlink(missing_ok=True)
+            run = self.run(SHELL_OPEN, log=log, timeout=60)
+            starts = [e for e in read_events(log) if e.event == "start"]
+            if starts:
+                slowest = max(slowest, starts[0].ms / 1000 - run.start)
+        return slowest
 
     def spawn(self, windows_exe, args=(), cwd=None, log=None):
         env = self.env_for(log)

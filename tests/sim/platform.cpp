@@ -66,6 +66,16 @@ bool Peek(Msg* msg, std::uint32_t low, std::uint32_t high, std::uint32_t remove,
   return true;
 }
 
+// The window behind a handle, if it exists now.
+const sim::TopWindow* FindTopWindow(Window window) {
+  auto& world = TheWorld();
+  const auto handle = static_cast<std::uintptr_t>(window);
+  const std::uintptr_t first = static_cast<std::uintptr_t>(sim::TopWindowHandle(0));
+  if (handle < first || (handle - first) % 4 != 0 || (handle - first) / 4 >= world.top_windows.size()) return nullptr;
+  const sim::TopWindow& w = world.top_windows[(handle - first) / 4];
+  return w.shown_ms <= world.now_ms && world.now_ms < w.closed_ms ? &w : nullptr;
+}
+
 // A name of kMaxPath characters or more fills the field with no terminator.
 void FillEntry(const std::u16string& image, ProcessEntry* entry) {
   std::memset(entry->szExeFile, 0, sizeof entry->szExeFile);
@@ -87,11 +97,13 @@ bool NextEntry(Handle snapshot, ProcessEntry* entry, bool first) {
   }
   sim::World::Snapshot& snap = found->second;
   if (first) snap.next = 0;
-  if (snap.next >= snap.images.size()) {
+  if (snap.next >= snap.entries.size()) {
     world.last_error = kErrorNoMoreFiles;
     return false;
   }
-  FillEntry(snap.images[snap.next++], entry);
+  const auto& [image, process_id] = snap.entries[snap.next++];
+  FillEntry(image, entry);
+  entry->th32ProcessID = process_id;
   return true;
 }
 
@@ -270,12 +282,14 @@ Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t) {
     world.last_error = kErrorAccessDenied;
     return kInvalidHandle;
   }
-  std::vector<std::u16string> images;
-  for (const sim::Process& p : world.processes) {
-    if (p.start_ms <= world.now_ms && world.now_ms < p.exit_ms) images.push_back(p.image);
+  std::vector<std::pair<std::u16string, std::uint32_t>> entries;
+  for (std::size_t i = 0; i < world.processes.size(); ++i) {
+    const sim::Process& p = world.processes[i];
+    const std::uint32_t id = p.id != 0 ? p.id : static_cast<std::uint32_t>(10000 + 4 * i);
+    if (p.start_ms <= world.now_ms && world.now_ms < p.exit_ms) entries.emplace_back(p.image, id);
   }
   const std::uintptr_t handle = world.NewHandle(HandleKind::Snapshot);
-  world.snapshots[handle].images = std::move(images);
+  world.snapshots[handle].entries = std::move(entries);
   return static_cast<Handle>(handle);
 }
 
@@ -359,6 +373,64 @@ bool IsWindowUnicode(Window window) {
   if (world.Enter(Call::IsWindowUnicode)) return false;
   auto found = world.windows.find(window);
   return found != world.windows.end() && found->second;
+}
+
+constexpr std::uint32_t kErrorInvalidWindowHandle = 1400;
+
+bool EnumWindows(EnumWindowsProc callback, void* context) {
+  sim::InPlatform scope;
+  auto& world = TheWorld();
+  if (world.Enter(Call::EnumWindows) || world.now_ms >= world.enum_windows_fails_from_ms) {
+    world.last_error = kErrorAccessDenied;
+    return false;
+  }
+  for (std::size_t i = 0; i < world.top_windows.size(); ++i) {
+    const Window window = sim::TopWindowHandle(i);
+    if (FindTopWindow(window) == nullptr) continue;
+    sim::InPlatform::Leave outside;  // the callback is the caller's code
+    if (!callback(window, context)) return false;
+  }
+  return true;
+}
+
+std::uint32_t GetWindowThreadProcessId(Window window, std::uint32_t* process_id) {
+  sim::InPlatform scope;
+  auto& world = TheWorld();
+  const sim::TopWindow* found = FindTopWindow(window);
+  if (world.Enter(Call::GetWindowThreadProcessId) || found == nullptr) {
+    world.last_error = kErrorInvalidWindowHandle;
+    return 0;
+  }
+  if (process_id != nullptr) *process_id = found->process_id;
+  return found->process_id + 1;  // a thread id, never 0
+}
+
+bool IsWindowVisible(Window window) {
+  sim::InPlatform scope;
+  const sim::TopWindow* found = FindTopWindow(window);
+  return !TheWorld().Enter(Call::IsWindowVisible) && found != nullptr && found->visible;
+}
+
+Window GetWindow(Window window, std::uint32_t command) {
+  sim::InPlatform scope;
+  auto& world = TheWorld();
+  const sim::TopWindow* found = FindTopWindow(window);
+  if (world.Enter(Call::GetWindow) || found == nullptr || command != kGwOwner) {
+    world.last_error = kErrorInvalidWindowHandle;
+    return kNoWindow;
+  }
+  return found->owner;
+}
+
+std::int32_t GetWindowLongW(Window window, std::int32_t index) {
+  sim::InPlatform scope;
+  auto& world = TheWorld();
+  const sim::TopWindow* found = FindTopWindow(window);
+  if (world.Enter(Call::GetWindowLongW) || found == nullptr || index != kGwlExStyle) {
+    world.last_error = kErrorInvalidWindowHandle;
+    return 0;
+  }
+  return found->tool ? static_cast<std::int32_t>(kWsExToolWindow) : 0;
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "tests/sim/world.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/journal.h"
 #include "text/text.h"
@@ -13,7 +14,8 @@ const char* NameOf(Call call) {
       "RegOpenKeyExW", "RegQueryValueExW", "RegCloseKey", "GetVersionExW", "GetFileAttributesW", "GetLastError",
       "FindFirstFileW", "FindClose", "CreateFileW", "CloseHandle", "CreateToolhelp32Snapshot", "Process32FirstW",
       "Process32NextW", "Sleep", "ShellExecuteExW", "ShellExecuteW", "PeekMessageW", "PeekMessageA",
-      "IsWindowUnicode",
+      "IsWindowUnicode", "EnumWindows", "GetWindowThreadProcessId", "IsWindowVisible", "GetWindow",
+      "GetWindowLongW",
   };
   // clang-format on
   return names[static_cast<int>(call)];
@@ -83,6 +85,8 @@ int platform_depth = 0;
 
 InPlatform::InPlatform() { ++platform_depth; }
 InPlatform::~InPlatform() { --platform_depth; }
+InPlatform::Leave::Leave() : depth(std::exchange(platform_depth, 0)) {}
+InPlatform::Leave::~Leave() { platform_depth = depth; }
 bool InsidePlatform() { return platform_depth > 0; }
 
 }  // namespace sim

@@ -23,6 +23,7 @@ enum class Call {
   RegOpenKeyExW, RegQueryValueExW, RegCloseKey, GetVersionExW, GetFileAttributesW, GetLastError,
   FindFirstFileW, FindClose, CreateFileW, CloseHandle, CreateToolhelp32Snapshot, Process32FirstW,
   Process32NextW, Sleep, ShellExecuteExW, ShellExecuteW, PeekMessageW, PeekMessageA, IsWindowUnicode,
+  EnumWindows, GetWindowThreadProcessId, IsWindowVisible, GetWindow, GetWindowLongW,
 };
 // clang-format on
 const char* NameOf(Call call);
@@ -60,6 +61,17 @@ struct Process {
   std::u16string image;
   std::int64_t start_ms = 0;
   std::int64_t exit_ms = kForever;
+  std::uint32_t id = 0;  // 0: one is made up from its place in the list
+};
+
+// A top-level window, there from shown_ms until closed_ms.
+struct TopWindow {
+  std::uint32_t process_id;
+  std::int64_t shown_ms = 0;
+  std::int64_t closed_ms = kForever;
+  bool visible = true;
+  Window owner = platform::kNoWindow;
+  bool tool = false;
 };
 
 struct Message {
@@ -112,6 +124,10 @@ struct World {
   std::vector<Process> processes;
   bool snapshot_fails = false;
 
+  // Top-level windows; window i has the handle TopWindowHandle(i).
+  std::vector<TopWindow> top_windows;
+  std::int64_t enum_windows_fails_from_ms = kForever;
+
   std::deque<Message> queue;
   // Mouse messages in the queue, so that a mouse-only peek of a long queue
   // without any is not a scan; recounted whenever the queue changed size
@@ -137,7 +153,7 @@ struct World {
   std::uintptr_t next_handle = 0x1000;
   std::map<std::uintptr_t, std::u16string> key_paths;  // open key -> its path
   struct Snapshot {
-    std::vector<std::u16string> images;  // the processes alive when it was taken, in order
+    std::vector<std::pair<std::u16string, std::uint32_t>> entries;  // image and id of those alive then, in order
     std::size_t next = 0;
   };
   std::map<std::uintptr_t, Snapshot> snapshots;
@@ -156,6 +172,8 @@ struct World {
   std::size_t CountOf(Call call) const;
 };
 
+inline Window TopWindowHandle(std::size_t index) { return static_cast<Window>(0x50000 + 4 * index); }
+
 World& TheWorld();
 void Reset();
 
@@ -166,6 +184,14 @@ struct InPlatform {
   ~InPlatform();
   InPlatform(const InPlatform&) = delete;
   InPlatform& operator=(const InPlatform&) = delete;
+  // Out again for a while, as for a callback into the caller's code.
+  struct Leave {
+    Leave();
+    ~Leave();
+    Leave(const Leave&) = delete;
+    Leave& operator=(const Leave&) = delete;
+    int depth;
+  };
 };
 bool InsidePlatform();
 

@@ -47,3 +47,22 @@ static inline DWORD LingerMs(void) {
   CloseHandle(f);
   return (DWORD)strtoul(digits, NULL, 10);
 }
+
+/* When to show a window and when to close it, in ms after start, from
+ * "<own image>.window" beside the exe ("SHOW CLOSE"); no window without it. */
+static inline BOOL WindowSpan(DWORD *shown_ms, DWORD *closed_ms) {
+  wchar_t path[MAX_PATH + 8];
+  char text[64] = {0};
+  char *end;
+  DWORD got = 0;
+  HANDLE f;
+  GetModuleFileNameW(NULL, path, MAX_PATH);
+  lstrcatW(path, L".window");
+  f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (f == INVALID_HANDLE_VALUE) return FALSE;
+  ReadFile(f, text, sizeof text - 1, &got, NULL);
+  CloseHandle(f);
+  *shown_ms = (DWORD)strtoul(text, &end, 10);
+  *closed_ms = (DWORD)strtoul(end, NULL, 10);
+  return TRUE;
+}
