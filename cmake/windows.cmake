@@ -41,20 +41,38 @@ else()
   list(APPEND windows_link_flags -Wl,--no-insert-timestamp)
 endif()
 
+# Start-up code both programs share: the runtime trims, the stack guard, and
+# the DLL search and heap hardening with the image's load configuration.
+set(windows_startup platform/win32_runtime.cpp platform/win32_stack_guard.cpp platform/win32_startup_hardening.cpp)
+# Debian's, which has python3-pefile.
+set(LAUNCHER_PYTHON /usr/bin/python3 CACHE FILEPATH "Python with pefile, for the post-link step")
+
+# GNU ld fills no load-configuration directory: keep the record, map where it
+# landed, and point the header at it after linking (cmake/load_config.py).
+function(add_load_config target)
+  set(link_map "$<TARGET_FILE:${target}>.map")
+  target_link_options(${target} PRIVATE -Wl,--require-defined=__load_config_used "-Wl,-Map=${link_map}")
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND "${LAUNCHER_PYTHON}" "${PROJECT_SOURCE_DIR}/cmake/load_config.py" "$<TARGET_FILE:${target}>" "${link_map}"
+    VERBATIM)
+endfunction()
+
 configure_file(res/launcher.rc.in generated/res/launcher.rc @ONLY)
-add_executable(launcher WIN32 app/main.cpp platform/win32.cpp platform/win32_launch.cpp platform/win32_runtime.cpp
-  platform/win32_stack_guard.cpp ${CMAKE_BINARY_DIR}/generated/res/launcher.rc)
+add_executable(launcher WIN32 app/main.cpp platform/win32.cpp platform/win32_launch.cpp ${windows_startup}
+  ${CMAKE_BINARY_DIR}/generated/res/launcher.rc)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME})
 target_compile_options(launcher PRIVATE ${size_flags} ${hardening_flags})
 target_link_libraries(launcher PRIVATE launcher_core advapi32 shell32 user32)
 target_link_options(launcher PRIVATE ${windows_link_flags})
+add_load_config(launcher)
 
 add_executable(doctor doctor/main.cpp platform/win32.cpp platform/doctor_win32.cpp platform/journal.cpp
-  platform/win32_runtime.cpp platform/win32_stack_guard.cpp)
+  ${windows_startup})
 set_target_properties(doctor PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME}-doctor)
 target_compile_options(doctor PRIVATE ${size_flags} ${hardening_flags})
 target_link_libraries(doctor PRIVATE doctor_core advapi32 user32)
 target_link_options(doctor PRIVATE ${windows_link_flags})
+add_load_config(doctor)
 
 if(stamp_launcher)
   set_target_properties(launcher doctor PROPERTIES CXX_LINKER_LAUNCHER "${stamp_launcher}")

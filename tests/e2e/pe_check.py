@@ -56,6 +56,21 @@ def stack_guard_references(pe):
     return most
 
 
+LOAD_CONFIG_SIZE = 64  # up to the security cookie; what Windows XP requires of a 32-bit image
+LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+
+
+def dependent_load_flags(pe):
+    """The load configuration's DependentLoadFlags, or None when the image
+    has no load configuration or one too short to hold them."""
+    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]]
+    if entry.VirtualAddress == 0 or entry.Size != LOAD_CONFIG_SIZE:
+        return None
+    record = pe.get_data(entry.VirtualAddress, LOAD_CONFIG_SIZE)
+    size, = struct.unpack_from("<I", record, 0)
+    return struct.unpack_from("<H", record, 54)[0] if size == LOAD_CONFIG_SIZE else None
+
+
 def version_strings(pe):
     strings = {}
     for info in getattr(pe, "FileInfo", []):
@@ -113,6 +128,8 @@ def checks(exe, console=False):
          f"{dll_chars:#x}"),
         ("stack protector: protected functions check the guard", guard_references > 1,
          f"the guard is named {guard_references} time(s) in code"),
+        ("load configuration: imports resolved from the system folder (DependentLoadFlags 0x800)",
+         dependent_load_flags(pe) == LOAD_LIBRARY_SEARCH_SYSTEM32, f"{dependent_load_flags(pe)}"),
         ("header checksum correct", opt.CheckSum == pe.generate_checksum(),
          f"{opt.CheckSum:#x} != {pe.generate_checksum():#x}"),
     ]

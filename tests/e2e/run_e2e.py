@@ -394,6 +394,28 @@ def first_window_comes_late(t):
     t.lab.run("taskkill", ["/F", "/IM", "slowwindow.exe"], timeout=20)
 
 
+@scenario
+def planted_dlls_are_not_loaded(t):
+    # What a web page can drop into a Downloads folder: a DLL beside the exe,
+    # and one in the current folder.
+    standins = t.lab.build / "standins"
+    for probe in ("dll_probe.exe", "dll_probe_bare.exe"):
+        t.lab.place(standins / probe, rf"C:\probe\{probe}")
+    t.lab.place(standins / "planted.dll", r"C:\probe\planted_beside.dll")
+    shutil.copyfile(standins / "planted.dll", t.dir / "planted_cwd.dll")
+    seen = {}
+    for probe in ("dll_probe.exe", "dll_probe_bare.exe"):
+        printed = t.dir / (probe + ".txt")
+        run = t.lab.run(rf"C:\probe\{probe}", cwd=t.dir, timeout=30, stdout=printed)
+        t.expect(run.status == 0, f"{probe} ended with status {run.status}")
+        seen[probe] = dict(line.split(": ", 1) for line in printed.read_text().splitlines() if ": " in line)
+    for dll in ("planted_beside.dll", "planted_cwd.dll"):
+        t.expect(seen["dll_probe_bare.exe"].get(dll) == "loaded", f"without the start-up code {dll} was not loaded: "
+                 "the probe proves nothing")
+        t.expect(seen["dll_probe.exe"].get(dll) == "refused", f"with the start-up code {dll} was loaded")
+    t.expect(seen["dll_probe.exe"].get("dep") in ("1", "3"), f"DEP policy after start-up: {seen['dll_probe.exe']}")
+
+
 def attempt(lab, fn):
     t = Trial(lab, fn.__name__, game_address(lab))
     try:

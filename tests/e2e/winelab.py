@@ -189,7 +189,9 @@ class Lab:
             events = read_events(log)
             started = {e.pid for e in events if e.event == "start" and not e.image.lower().endswith(still_running)}
             if started <= {e.pid for e in events if e.event == "exit"}:
-                time.sleep(0.2)  # and nothing new starts right after
+                # and nothing new starts right after: a program the shell has
+                # just created needs a start-up before it records anything
+                time.sleep(0.2 + 2 * self.startup_s)
                 if len(read_events(log)) == len(events):
                     return
             time.sleep(0.1)
