@@ -57,7 +57,11 @@ function(add_load_config target)
     VERBATIM)
 endfunction()
 
+set(rc_exe_name ${LAUNCHER_EXE_NAME})
 configure_file(res/launcher.rc.in generated/res/launcher.rc @ONLY)
+# The doctor carries the launcher's version, which its report names.
+set(rc_exe_name ${LAUNCHER_EXE_NAME}-doctor)
+configure_file(res/launcher.rc.in generated/res/doctor.rc @ONLY)
 add_executable(launcher WIN32 app/main.cpp platform/win32.cpp platform/win32_launch.cpp ${windows_startup}
   ${CMAKE_BINARY_DIR}/generated/res/launcher.rc)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME})
@@ -67,11 +71,11 @@ target_link_options(launcher PRIVATE ${windows_link_flags})
 add_load_config(launcher)
 
 add_executable(doctor doctor/main.cpp platform/win32.cpp platform/doctor_win32.cpp platform/journal.cpp
-  ${windows_startup})
+  ${windows_startup} ${CMAKE_BINARY_DIR}/generated/res/doctor.rc)
 set_target_properties(doctor PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME}-doctor)
 target_compile_options(doctor PRIVATE ${size_flags} ${hardening_flags})
-target_link_libraries(doctor PRIVATE doctor_core advapi32 user32)
-target_link_options(doctor PRIVATE ${windows_link_flags})
+target_link_libraries(doctor PRIVATE doctor_core advapi32 shell32 user32)
+target_link_options(doctor PRIVATE ${windows_link_flags} -municode)
 add_load_config(doctor)
 
 if(stamp_launcher)

@@ -30,6 +30,9 @@ struct FollowUp {
 };
 
 struct Report {
+  // The heading: which run of which doctor this report describes.
+  text::Text doctor_name, doctor_version, run_time, current_folder;
+
   bool version_known = false;
   std::uint32_t major = 0, minor = 0, build = 0;
   text::Text lookup;  // which registry lookup that version selects

@@ -51,7 +51,10 @@ class JsonObject {
 }  // namespace
 
 Text FormatText(const Report& r) {
-  Text out = u"What the game launcher would do on this machine, step by step. Nothing was started.\n\n";
+  Text out = r.doctor_name + u" " + (r.doctor_version.empty() ? Text(u"(no version)") : r.doctor_version) + u", run " +
+             r.run_time + u" (local time)\n";
+  out += u"Current folder: " + r.current_folder + u" (the follow-up items are looked for here)\n\n";
+  out += u"What the game launcher would do on this machine, step by step. Nothing was started.\n\n";
   out += u"Windows\n";
   out += r.version_known ? u"  reports version " + Version(r) + u": the launcher reads " + r.lookup + u".\n"
                          : Text(u"  the version query failed: the launcher would read no registry key.\n");
@@ -139,6 +142,12 @@ Text FormatJson(const Report& r) {
   }
 
   JsonObject report;
+  report.Field(u"doctor", JsonObject()
+                              .Field(u"name", Json(r.doctor_name))
+                              .Field(u"version", Json(r.doctor_version))
+                              .Field(u"run_time", Json(r.run_time))
+                              .Field(u"current_folder", Json(r.current_folder))
+                              .Close());
   report.Field(u"windows", windows.Close()).Field(u"registry", u"[" + steps + u"]");
   report.Field(u"prog_id", r.prog_id_source.empty() ? Text(u"null") : Json(r.prog_id));
   report.Field(u"prog_id_source", r.prog_id_source.empty() ? Text(u"null") : Json(r.prog_id_source));

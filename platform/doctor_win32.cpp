@@ -1,11 +1,16 @@
-// The doctor's registry, version and shell calls, and its console. Reads go
-// to Windows and into the journal; the two shell calls only go into the
-// journal, and the launch is answered as refused, so nothing is started
-// and nothing waits. Sleep never sleeps.
+// The doctor's registry, version and shell calls, its console and its one
+// file. Reads go to Windows and into the journal; the two shell calls only
+// go into the journal, and the launch is answered as refused, so nothing is
+// started and nothing waits. Sleep never sleeps.
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "platform/console.h"
 #include "platform/journal.h"
+#include "platform/report_io.h"
 #include "platform/win32_types.h"
 
 namespace platform {
@@ -96,4 +101,103 @@ void WaitForEnter() {
 }
 
 }  // namespace console
+
+namespace report_io {
+namespace {
+
+std::u16string Text(const wchar_t* text) { return std::u16string(reinterpret_cast<const char16_t*>(text)); }
+
+std::u16string WithoutTrailingBackslash(std::u16string path) {
+  if (!path.empty() && path.back() == u'\\') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+LocalTime Now() {
+  SYSTEMTIME t;
+  ::GetLocalTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+std::u16string OwnVersion() {
+  const HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16));  // RT_VERSION
+  const HGLOBAL loaded = found ? ::LoadResource(nullptr, found) : nullptr;
+  const auto* data = loaded ? static_cast<const BYTE*>(::LockResource(loaded)) : nullptr;
+  const DWORD size = found ? ::SizeofResource(nullptr, found) : 0;
+  // The fixed part follows the block's header and key, DWORD-aligned; find it by its signature.
+  for (DWORD at = 0; data != nullptr && at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+    VS_FIXEDFILEINFO fixed;
+    std::memcpy(&fixed, data + at, sizeof fixed);
+    if (fixed.dwSignature != 0xFEEF04BD) continue;
+    const DWORD parts[] = {HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS), HIWORD(fixed.dwFileVersionLS),
+                           LOWORD(fixed.dwFileVersionLS)};
+    std::u16string version;
+    for (DWORD part : parts) {
+      const std::string digits = std::to_string(part);
+      version += (version.empty() ? u"" : u".") + std::u16string(digits.begin(), digits.end());
+    }
+    return version;
+  }
+  return u"";
+}
+
+std::u16string CurrentFolder() {
+  wchar_t path[MAX_PATH * 4];
+  const DWORD n = ::GetCurrentDirectoryW(MAX_PATH * 4, path);
+  return n > 0 && n < MAX_PATH * 4 ? WithoutTrailingBackslash(Text(path)) : u"";
+}
+
+std::u16string DesktopFolder() {
+  wchar_t path[MAX_PATH];
+  // Follows a Desktop moved elsewhere (into OneDrive, say); Windows 2000 and later.
+  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, path))) return u"";
+  return WithoutTrailingBackslash(Text(path));
+}
+
+std::u16string TempFolder() {
+  wchar_t path[MAX_PATH + 1];
+  const DWORD n = ::GetTempPathW(MAX_PATH + 1, path);
+  return n > 0 && n <= MAX_PATH ? WithoutTrailingBackslash(Text(path)) : u"";
+}
+
+std::u16string FullPath(const std::u16string& path) {
+  wchar_t full[MAX_PATH * 4];
+  const DWORD n = ::GetFullPathNameW(W(path.c_str()), MAX_PATH * 4, full, nullptr);
+  return n > 0 && n < MAX_PATH * 4 ? Text(full) : path;
+}
+
+std::uint32_t WriteWholeFile(const std::u16string& path, std::string_view bytes, bool replace) {
+  const HANDLE file = ::CreateFileW(W(path.c_str()), GENERIC_WRITE, 0, nullptr, replace ? CREATE_ALWAYS : CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
+  DWORD error = 0;
+  for (std::size_t done = 0; done < bytes.size() && error == 0;) {
+    DWORD written = 0;
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+    if (::WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written > 0)
+      done += written;
+    else
+      error = written == 0 && ::GetLastError() == 0 ? ERROR_WRITE_FAULT : ::GetLastError();
+  }
+  if (!::CloseHandle(file) && error == 0) error = ::GetLastError();
+  if (error != 0) ::DeleteFileW(W(path.c_str()));  // no half-written report
+  return error;
+}
+
+std::u16string ErrorText(std::uint32_t error) {
+  wchar_t message[512];
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, message,
+                             512, nullptr);
+  while (n > 0 &&
+         (message[n - 1] == L'\r' || message[n - 1] == L'\n' || message[n - 1] == L'.' || message[n - 1] == L' '))
+    --n;
+  const std::string code = std::to_string(error);
+  const std::u16string number = u"error " + std::u16string(code.begin(), code.end());
+  if (n == 0) return number;
+  message[n] = 0;
+  return Text(message) + u" (" + number + u")";
+}
+
+}  // namespace report_io
 }  // namespace platform

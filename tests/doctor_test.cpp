@@ -1,9 +1,11 @@
 // The doctor over the simulated Windows: its facts and verdict must be the
 // launcher's own. The simulated shell refuses the launch, as the doctor's own
 // platform does (Wine proves that one starts nothing).
+#include <algorithm>
 #include <functional>
 
 #include "app/launch.h"
+#include "doctor/cli.h"
 #include "doctor/doctor.h"
 #include "tests/sim_test.h"
 
@@ -143,6 +145,111 @@ TEST_F(SimTest, DoctorReportsWhateverCallFails) {
     EXPECT_TRUE(world().open_handles.empty()) << "call " << k;
     if (world().calls.size() < k) break;
   }
+}
+
+}  // namespace
+
+namespace {
+
+using sim::World;
+
+// The doctor run as a program: where the report goes, and what it is headed with.
+class DoctorProgramTest : public SimTest {
+ protected:
+  int Run(std::vector<Text> args) {
+    RegisterUserChoice(u"Br.HTML", u"\"C:\\Browser\\browser.exe\" -url \"%1\"");
+    world().shell_accepts = false;
+    return doctor::RunDoctor(u"gamestart", args);
+  }
+};
+
+TEST_F(DoctorProgramTest, DoubleClickedItSavesTheReportWhereItCan) {
+  const Text desktop = u"C:\\Users\\Player\\Desktop", here = u"C:\\Games\\Sky",
+             temp = u"C:\\Users\\Player\\AppData\\Local\\Temp",
+             name = u"\\gamestart-doctor-report-2026-12-09-140322.txt";
+  struct Case {
+    std::vector<Text> refusing;
+    Text saved_as;  // empty: nowhere
+  } cases[] = {
+      {{}, desktop + name},
+      {{desktop}, here + name},
+      {{desktop, here}, temp + name},
+      {{desktop, here, temp}, u""},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    world().alone_on_console = true;
+    for (const Text& folder : c.refusing) world().folder_errors[folder] = 5;
+    EXPECT_EQ(Run({}), 0);
+    const Text& out = world().console_out;
+    EXPECT_TRUE(Has(out, u"Verdict: ")) << "the report is shown either way";
+    EXPECT_EQ(world().enter_waits, 1);
+    if (c.saved_as.empty()) {
+      EXPECT_TRUE(world().written.empty());
+      EXPECT_TRUE(Has(out,
+                      u"could not be saved (Desktop: Access is denied (error 5); the current folder: Access is "
+                      u"denied (error 5); the temporary folder: Access is denied (error 5))"));
+      continue;
+    }
+    ASSERT_EQ(world().written.count(c.saved_as), 1u) << testing::PrintToString(c.saved_as);
+    EXPECT_TRUE(Has(out, u"The report is saved as " + c.saved_as + u": send this file to support."));
+    const std::string& bytes = world().written[c.saved_as];
+    EXPECT_EQ(bytes.rfind("\xEF\xBB\xBFgamestart-doctor 1.0.0.0, run 2026-12-09 14:03:22 (local time)\r\n", 0), 0u);
+  }
+
+  SetUp();  // a second run in the same second keeps the first report
+  world().alone_on_console = true;
+  Run({});
+  Run({u"--json"});
+  Run({});
+  EXPECT_EQ(world().written.size(), 3u);
+  EXPECT_EQ(world().written.count(desktop + u"\\gamestart-doctor-report-2026-12-09-140322-2.txt"), 1u);
+  EXPECT_EQ(world().written.count(desktop + u"\\gamestart-doctor-report-2026-12-09-140322.json"), 1u);
+}
+
+TEST_F(DoctorProgramTest, OutWritesTheReportToTheFileNamedOrRefuses) {
+  struct Case {
+    std::vector<Text> args;
+    int status;
+    Text written;  // empty: no file
+  } cases[] = {
+      {{u"--out", u"report.txt"}, 0, u"C:\\Games\\Sky\\report.txt"},
+      {{u"--json", u"--out", u"D:\\support\\r.json"}, 0, u"D:\\support\\r.json"},
+      {{u"--out"}, 2, u""},
+      {{u"--out", u""}, 2, u""},
+      {{u"--out", u"Z:\\locked\\r.txt"}, 2, u""},
+      {{u"--bogus"}, 2, u""},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    world().folder_errors[u"Z:\\locked"] = 5;
+    const std::string what = testing::PrintToString(c.args);
+    EXPECT_EQ(Run(c.args), c.status) << what;
+    if (c.written.empty()) {
+      EXPECT_TRUE(world().written.empty()) << what;
+      EXPECT_TRUE(world().console_out.empty()) << what;
+      EXPECT_EQ(std::count(world().console_error.begin(), world().console_error.end(), u'\n'), 1) << "one line why";
+      continue;
+    }
+    EXPECT_EQ(world().console_out, u"The report is in " + c.written + u"\n") << what;
+    ASSERT_EQ(world().written.count(c.written), 1u) << what;
+    const std::string& bytes = world().written[c.written];
+    const bool json = c.args[0] == u"--json";
+    EXPECT_EQ(bytes.rfind(json ? "{\"doctor\":{\"name\":\"gamestart-doctor\",\"version\":\"1.0.0.0\",\"run_time\":"
+                                 "\"2026-12-09 14:03:22\",\"current_folder\":\"C:\\\\Games\\\\Sky\"}"
+                               : "\xEF\xBB\xBFgamestart-doctor 1.0.0.0",
+                          0),
+              0u)
+        << bytes.substr(0, 120);
+    EXPECT_EQ(bytes.find('\n'), bytes.find("\r\n") + 1) << "CR LF line ends";
+  }
+}
+
+TEST(DoctorFile, IsUtf8WithCrLfAndAByteOrderMarkForText) {
+  EXPECT_EQ(doctor::FileBytes(u"a\nb\u00e9\u20ac\U0001F600\n", true),
+            "\xEF\xBB\xBF"
+            "a\r\nb\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\r\n");
+  EXPECT_EQ(doctor::FileBytes(std::u16string(1, char16_t(0xD800)) + u"x", false), "\xEF\xBF\xBDx");
 }
 
 }  // namespace

@@ -310,6 +310,22 @@ def doctor_agrees_with_the_launcher(t):
     usage = t.lab.run(t.lab.doctor_path, ["--bogus"], cwd=t.dir, timeout=30)
     t.expect(usage.status == 2, f"an unknown argument gave exit status {usage.status}, not 2")
     report = json.loads(report_file.read_text(encoding="utf-8"))
+    # The file a support script asks for: UTF-8 with a byte-order mark and CR LF, headed with the run.
+    said = t.dir / "doctor-said.txt"
+    t.lab.c(r"C:\reports").mkdir(exist_ok=True)
+    saved = t.lab.run(t.lab.doctor_path, ["--out", r"C:\reports\doctor report.txt"], cwd=t.dir, log=t.log,
+                      timeout=30, stdout=said)
+    t.expect(saved.status == 0, f"doctor --out exit status {saved.status}")
+    t.expect(said.read_text(encoding="utf-8").strip() == r"The report is in C:\reports\doctor report.txt",
+             f"doctor --out said: {said.read_text(encoding='utf-8')!r}")
+    text = t.lab.c(r"C:\reports\doctor report.txt").read_bytes()
+    t.expect(text.startswith(b"\xef\xbb\xbf" + f"{t.lab.doctor[:-4]} {t.lab.branding['version']}, run ".encode()),
+             f"report heading: {text[:80]!r}")
+    t.expect(text.count(b"\n") == text.count(b"\r\n") > 10, "report lines do not all end in CR LF")
+    t.expect(b"\r\nCurrent folder: Z:\\" in text and b"\r\nVerdict: The launcher would start" in text,
+             f"report: {text[:300]!r}")
+    t.expect(report["doctor"]["version"] == t.lab.branding["version"], f"JSON heading: {report['doctor']}")
+    t.expect(not t.events(), f"the doctor started something: {t.events()}")
 
     run = t.launch()
     t.check_exit(run)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/report_io.h"
 
 namespace sim {
 
@@ -142,6 +143,17 @@ struct World {
   bool returns_process_handle = true;
   std::vector<Launch> launches;
   std::vector<Open> opens;
+
+  // The doctor's console, clock, folders and the files it wrote.
+  std::u16string console_out, console_error;
+  bool alone_on_console = false;
+  int enter_waits = 0;
+  platform::report_io::LocalTime local_time{2026, 12, 9, 14, 3, 22};
+  std::u16string own_version = u"1.0.0.0";
+  std::u16string current_folder = u"C:\\Games\\Sky", desktop_folder = u"C:\\Users\\Player\\Desktop",
+                 temp_folder = u"C:\\Users\\Player\\AppData\\Local\\Temp";
+  std::map<std::u16string, std::uint32_t, CaseLess> folder_errors;  // writing a file there fails with this
+  std::map<std::u16string, std::string, CaseLess> written;          // path -> bytes
 
   std::int64_t now_ms = 0;
   std::int64_t clock_cap_ms = 24 * 3600 * 1000;

@@ -1,0 +1,49 @@
+// The doctor's console and files over the simulated World.
+#include <string>
+
+#include "platform/console.h"
+#include "platform/report_io.h"
+#include "tests/sim/world.h"
+
+namespace platform {
+
+using sim::TheWorld;
+
+namespace console {
+
+void WriteOut(std::u16string_view text) { TheWorld().console_out += text; }
+void WriteError(std::u16string_view text) { TheWorld().console_error += text; }
+bool AloneOnConsole() { return TheWorld().alone_on_console; }
+void WaitForEnter() { ++TheWorld().enter_waits; }
+
+}  // namespace console
+
+namespace report_io {
+
+LocalTime Now() { return TheWorld().local_time; }
+std::u16string OwnVersion() { return TheWorld().own_version; }
+std::u16string CurrentFolder() { return TheWorld().current_folder; }
+std::u16string DesktopFolder() { return TheWorld().desktop_folder; }
+std::u16string TempFolder() { return TheWorld().temp_folder; }
+
+std::u16string FullPath(const std::u16string& path) {
+  const bool absolute = path.find(u':') != std::u16string::npos || (!path.empty() && path.front() == u'\\');
+  return absolute ? path : TheWorld().current_folder + u"\\" + path;
+}
+
+std::uint32_t WriteWholeFile(const std::u16string& path, std::string_view bytes, bool replace) {
+  auto& world = TheWorld();
+  auto error = world.folder_errors.find(path.substr(0, path.rfind(u'\\')));
+  if (error != world.folder_errors.end()) return error->second;
+  if (!replace && world.written.count(path) != 0) return kErrorFileExists;
+  world.written[path] = std::string(bytes);
+  return 0;
+}
+
+std::u16string ErrorText(std::uint32_t error) {
+  const std::string code = std::to_string(error);
+  return (error == 5 ? u"Access is denied (error " : u"(error ") + std::u16string(code.begin(), code.end()) + u")";
+}
+
+}  // namespace report_io
+}  // namespace platform
