@@ -160,7 +160,7 @@ Text Verdict(const Report& r) {
     v += u", find no image name to watch, and stop waiting after one second";
   } else {
     v += u", then wait while any process whose name contains " + Quoted(r.watched_name) + u" runs";
-    v += u", until the browser's windows have all closed";
+    v += u", but no longer than until the browser's windows have all closed";
     if (r.launcher_name_matches)
       v += u"; its own process name contains that too, so only a browser window closing, or being told to quit, "
            u"would end its wait";
