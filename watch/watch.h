@@ -61,8 +61,8 @@ bool IsTaskbarWindow(platform::Window window);
 enum class WindowLook { kNone, kOpen, kFailed };
 
 // Walks the top-level windows, handing visit the process id of each one with
-// a taskbar button until it answers true (kOpen). A walk that Windows cut
-// short found nothing for certain (kFailed).
+// a taskbar button until it answers true (kOpen). A walk that failed before
+// that says nothing either way (kFailed).
 template <typename Visit>
 WindowLook AnyTaskbarWindow(Visit visit) {
   struct Search {
