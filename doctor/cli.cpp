@@ -2,6 +2,7 @@
 
 #include "doctor/doctor.h"
 #include "platform/console.h"
+#include "text/utf8.h"
 
 namespace doctor {
 
@@ -51,34 +52,7 @@ Text ReportFileName(View launcher_name, const LocalTime& t, bool json, int attem
 }
 
 std::string FileBytes(View report, bool byte_order_mark) {
-  std::string out = byte_order_mark ? "\xEF\xBB\xBF" : "";
-  for (std::size_t i = 0; i < report.size(); ++i) {
-    char32_t c = report[i];
-    const bool high = c >= 0xD800 && c <= 0xDBFF;
-    const bool low_follows = i + 1 < report.size() && report[i + 1] >= 0xDC00 && report[i + 1] <= 0xDFFF;
-    if (high && low_follows) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (report[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;  // half a pair: the replacement character
-    }
-    if (c == u'\n') out += '\r';
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
+  return (byte_order_mark ? "\xEF\xBB\xBF" : "") + text::Utf8WithCrLf(report);
 }
 
 Text SaveForSupport(View launcher_name, View report, bool json, const LocalTime& time) {
@@ -102,8 +76,8 @@ Text SaveForSupport(View launcher_name, View report, bool json, const LocalTime&
 int RunDoctor(View launcher_name, const std::vector<Text>& args) {
   namespace io = platform::report_io;
   namespace console = platform::console;
-  bool json = false, to_file = false;
-  Text out_path;
+  bool json = false;
+  Text out_path;  // empty: the console
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == u"--json") {
       json = true;
@@ -115,7 +89,6 @@ int RunDoctor(View launcher_name, const std::vector<Text>& args) {
         console::WriteError(u"--out needs the name of the file to write the report to; " + Usage(launcher_name));
         return 2;
       }
-      to_file = true;
       out_path = args[++i];
     } else {
       console::WriteError(Usage(launcher_name));
@@ -131,7 +104,7 @@ int RunDoctor(View launcher_name, const std::vector<Text>& args) {
   report.current_folder = io::CurrentFolder();
   const Text body = json ? FormatJson(report) : FormatText(report);
 
-  if (to_file) {
+  if (!out_path.empty()) {
     const Text path = io::FullPath(out_path);
     const std::uint32_t error = io::WriteWholeFile(path, FileBytes(body, !json), true);
     if (error != 0) {
@@ -144,7 +117,7 @@ int RunDoctor(View launcher_name, const std::vector<Text>& args) {
   }
   if (console::AloneOnConsole()) {
     // Double-clicked: a player, who cannot copy text out of a console window.
-    if (!to_file) console::WriteOut(u"\n" + SaveForSupport(launcher_name, body, json, t));
+    if (out_path.empty()) console::WriteOut(u"\n" + SaveForSupport(launcher_name, body, json, t));
     console::WriteOut(u"\nPress Enter to close");
     console::WaitForEnter();
   }

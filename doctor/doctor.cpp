@@ -1,5 +1,6 @@
 #include "doctor/doctor.h"
 
+#include <algorithm>
 #include <string>
 
 #include "app/launch.h"
@@ -130,9 +131,8 @@ bool FindMatchingProcesses(View name, std::vector<MatchingProcess>* found) {
 }
 
 std::size_t WithOpenWindow(const Report& r) {
-  std::size_t n = 0;
-  for (const MatchingProcess& p : r.matching_processes) n += p.open_window;
-  return n;
+  return std::count_if(r.matching_processes.begin(), r.matching_processes.end(),
+                       [](const MatchingProcess& p) { return p.open_window; });
 }
 
 Text JoinFollowUps(const Report& r) {

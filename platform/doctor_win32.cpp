@@ -12,6 +12,7 @@
 #include "platform/journal.h"
 #include "platform/report_io.h"
 #include "platform/win32_types.h"
+#include "text/utf8.h"
 
 namespace platform {
 
@@ -57,22 +58,13 @@ namespace {
 void Write(DWORD which, std::u16string_view text) {
   const HANDLE out = ::GetStdHandle(which);
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
-  // Lines end in CR LF, for Notepad on older Windows.
-  std::u16string lines;
-  for (char16_t c : text) {
-    if (c == u'\n') lines += u'\r';
-    lines += c;
-  }
   DWORD mode = 0, written = 0;
   if (::GetConsoleMode(out, &mode)) {
-    ::WriteConsoleW(out, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    ::WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return;
   }
-  const int length = static_cast<int>(lines.size());
-  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, W(lines.c_str()), length, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return;
-  std::string utf8(static_cast<std::size_t>(bytes), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, W(lines.c_str()), length, utf8.data(), bytes, nullptr, nullptr);
+  // Files and pipes get what a saved report gets: UTF-8, CR LF line ends.
+  const std::string utf8 = text::Utf8WithCrLf(text);
   ::WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 

@@ -60,27 +60,15 @@ struct LoadConfig32 {
 static_assert(sizeof(LoadConfig32) == 64, "the 32-bit load configuration up to its security cookie");
 static_assert(offsetof(LoadConfig32, DependentLoadFlags) == 54, "");
 
+constexpr LoadConfig32 SystemFolderImports() {
+  LoadConfig32 config{};
+  config.Size = sizeof config;
+  config.DependentLoadFlags = LOAD_LIBRARY_SEARCH_SYSTEM32;
+  return config;  // no edit list, no security cookie
+}
+
 }  // namespace
 
 // The name the Windows toolchains give the record. Constant, so that it is in
 // the file as written: the loader reads it before any code runs.
-extern "C" const LoadConfig32 _load_config_used = {
-    sizeof(LoadConfig32),
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,                             // CSDVersion
-    LOAD_LIBRARY_SEARCH_SYSTEM32,  // DependentLoadFlags
-    0,
-    0,  // no edit list, no security cookie
-};
+extern "C" constexpr LoadConfig32 _load_config_used = SystemFolderImports();
