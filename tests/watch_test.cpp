@@ -155,29 +155,23 @@ TEST_F(LaunchTest, WaitsWhileTheBrowserRunsLookingOnceASecond) {
     const char* what;
     std::int64_t browser_start_ms, browser_exit_ms;
     std::vector<sim::TopWindow> windows;
-    std::int64_t enumeration_fails_from_ms;
+    sim::World::Span enumeration_fails;
     std::int64_t waited_ms;
   } cases[] = {
-      {"exits within the first second", 0, 900, {}, sim::kForever, 1000},
-      {"not yet listed after one second", 1500, 5000, {}, sim::kForever, 1000},
-      {"runs 3.5 s", 0, 3500, {}, sim::kForever, 4000},
-      {"exits exactly on a look", 0, 3000, {}, sim::kForever, 3000},
+      {"exits within the first second", 0, 900, {}, {}, 1000},
+      {"not yet listed after one second", 1500, 5000, {}, {}, 1000},
+      {"runs 3.5 s", 0, 3500, {}, {}, 4000},
+      {"exits exactly on a look", 0, 3000, {}, {}, 3000},
       // A browser that stays in the background once its window is closed.
-      {"window closed, processes remain", 0, sim::kForever, {shown_0_5_to_2_5}, sim::kForever, 3000},
-      {"first window at the third look, gone at the fifth",
-       0,
-       sim::kForever,
-       {{kBrowser, 2500, 4500}},
-       sim::kForever,
-       5000},
-      {"a window reopened between looks", 0, 6000, {shown_0_5_to_2_5, {kBrowser, 2800, 4200}}, sim::kForever, 5000},
-      {"owned window", 0, 6000, with([](sim::TopWindow& w) { w.owner = platform::Window{0x99}; }), sim::kForever, 6000},
-      {"tool window", 0, 6000, with([](sim::TopWindow& w) { w.tool = true; }), sim::kForever, 6000},
-      {"hidden window", 0, 6000, with([](sim::TopWindow& w) { w.visible = false; }), sim::kForever, 6000},
-      {"another program's window", 0, 6000, with([](sim::TopWindow& w) { w.process_id = kOther; }), sim::kForever,
-       6000},
-      {"windows not listed: none seen", 0, 6000, {shown_0_5_to_2_5}, 0, 6000},
-      {"windows no longer listed: not an end", 0, 6000, {shown_0_5_to_2_5}, 2500, 6000},
+      {"window closed, processes remain", 0, sim::kForever, {shown_0_5_to_2_5}, {}, 3000},
+      {"first window at the third look, gone at the fifth", 0, sim::kForever, {{kBrowser, 2500, 4500}}, {}, 5000},
+      {"a window reopened between looks", 0, 6000, {shown_0_5_to_2_5, {kBrowser, 2800, 4200}}, {}, 5000},
+      {"owned window", 0, 6000, with([](sim::TopWindow& w) { w.owner = platform::Window{0x99}; }), {}, 6000},
+      {"tool window", 0, 6000, with([](sim::TopWindow& w) { w.tool = true; }), {}, 6000},
+      {"hidden window", 0, 6000, with([](sim::TopWindow& w) { w.visible = false; }), {}, 6000},
+      {"another program's window", 0, 6000, with([](sim::TopWindow& w) { w.process_id = kOther; }), {}, 6000},
+      {"windows not listed: none seen", 0, 6000, {shown_0_5_to_2_5}, {0, 2500}, 6000},
+      {"windows no longer listed: not an end", 0, 6000, {shown_0_5_to_2_5}, {2500}, 6000},
   };
   for (const auto& c : cases) {
     SetUp();
@@ -185,7 +179,7 @@ TEST_F(LaunchTest, WaitsWhileTheBrowserRunsLookingOnceASecond) {
     world().processes.back().id = kOther;
     world().started_process = sim::Process{u"browser.exe", c.browser_start_ms, c.browser_exit_ms, kBrowser};
     world().top_windows = c.windows;
-    world().enum_windows_fails_from_ms = c.enumeration_fails_from_ms;
+    world().enum_windows_fails = c.enumeration_fails;
     Launch();
     EXPECT_EQ(world().now_ms, c.waited_ms) << c.what;
     EXPECT_EQ(world().CountOf(Call::CreateToolhelp32Snapshot), static_cast<std::size_t>(c.waited_ms / 1000)) << c.what;

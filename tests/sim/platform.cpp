@@ -380,7 +380,8 @@ constexpr std::uint32_t kErrorInvalidWindowHandle = 1400;
 bool EnumWindows(EnumWindowsProc callback, void* context) {
   sim::InPlatform scope;
   auto& world = TheWorld();
-  if (world.Enter(Call::EnumWindows) || world.now_ms >= world.enum_windows_fails_from_ms) {
+  const auto& fails = world.enum_windows_fails;
+  if (world.Enter(Call::EnumWindows) || (fails.from_ms <= world.now_ms && world.now_ms < fails.until_ms)) {
     world.last_error = kErrorAccessDenied;
     return false;
   }

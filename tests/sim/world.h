@@ -127,7 +127,9 @@ struct World {
 
   // Top-level windows; window i has the handle TopWindowHandle(i).
   std::vector<TopWindow> top_windows;
-  std::int64_t enum_windows_fails_from_ms = kForever;
+  struct Span {
+    std::int64_t from_ms = kForever, until_ms = kForever;
+  } enum_windows_fails;  // EnumWindows fails from from_ms until until_ms
 
   std::deque<Message> queue;
   // Mouse messages in the queue, so that a mouse-only peek of a long queue
