@@ -429,6 +429,8 @@ def planted_dlls_are_not_loaded(t):
         t.expect(seen["dll_probe_bare.exe"].get(dll) == "loaded", f"without the start-up code {dll} was not loaded: "
                  "the probe proves nothing")
         t.expect(seen["dll_probe.exe"].get(dll) == "refused", f"with the start-up code {dll} was loaded")
+    # Neither probe carries the DEP mark: only the start-up code turns DEP on.
+    t.expect(seen["dll_probe_bare.exe"].get("dep") == "0", "DEP on without the start-up code: the probe proves nothing")
     t.expect(seen["dll_probe.exe"].get("dep") in ("1", "3"), f"DEP policy after start-up: {seen['dll_probe.exe']}")
 
 
