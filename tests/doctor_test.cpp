@@ -23,6 +23,7 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
     bool browser_found;
     std::vector<const char16_t*> in_verdict;
     std::vector<const char16_t*> in_text;  // elsewhere in the report
+    std::vector<const char16_t*> in_json = {};
   } cases[] = {
       // clang-format off
       {"found via the newer key",
@@ -51,7 +52,8 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
        },
        u"legacy key", true, {u"2 such processes run now, 1 of them with an open window"},
        {u"Browser.exe (process 40), in the background (no open window)", u"browser.exe (process 44), with an open window",
-        u"stops once the browser's windows have all closed"}},
+        u"stops once the browser's windows have all closed"},
+       {u"\"open_window_processes\":[{\"image\":\"browser.exe\",\"pid\":44}]"}},
       {"the launcher's own name holds the watched one",
        [](sim::World& w) {
          w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"C:\\G\\start.exe\" %1");
@@ -102,6 +104,7 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
     const Text report = doctor::FormatText(r);
     EXPECT_TRUE(Has(report, u"Verdict: " + r.verdict)) << c.what;
     for (const char16_t* piece : c.in_text) EXPECT_TRUE(Has(report, piece)) << c.what;
+    for (const char16_t* piece : c.in_json) EXPECT_TRUE(Has(doctor::FormatJson(r), piece)) << c.what;
     EXPECT_TRUE(Has(doctor::FormatJson(r), u"\"browser_found\":" + Text(c.browser_found ? u"true" : u"false")))
         << c.what;
     EXPECT_TRUE(world().open_handles.empty()) << c.what;
