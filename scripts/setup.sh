@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ git python3 python3-pefile libgtest-dev libgmock-dev libbenchmark-dev clang clang-format
-          clang-tidy libclang-rt-14-dev osslsigncode openssl
+          clang-tidy libclang-rt-14-dev osslsigncode openssl softhsm2 libengine-pkcs11-openssl
           g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386 wine64)
 
 as_root=()
@@ -18,8 +18,15 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   # Wine runs the 32-bit exe through its i386 half.
   dpkg --print-foreign-architectures | grep -qx i386 || "${as_root[@]}" dpkg --add-architecture i386
-  "${as_root[@]}" apt-get update -q
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q "${missing[@]}"
+  # A mirror caught mid-sync serves an index that does not match its
+  # release file; apt then skips that index. When the one skipped is the
+  # security suite's i386 list, the i386 half of a library cannot match its
+  # amd64 half from that suite, so the install is tried again from the
+  # release's own suite, whose lists are consistent.
+  "${as_root[@]}" apt-get update -q || echo "setup: some package lists could not be fetched; going on with the rest"
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q "${missing[@]}" ||
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q -t "$(. /etc/os-release && echo "$VERSION_CODENAME")" \
+      "${missing[@]}"
 fi
 
 # Some kernels run no 32-bit code at all (booted with IA-32 emulation off, as
