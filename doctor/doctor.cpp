@@ -238,6 +238,7 @@ Report Diagnose(View launcher_name) {
       r.program_file_missing = !app::FileExists(path.c_str());
     }
     r.watched_name = watch::DeriveWatchedName(program);
+    r.opera_stub = watch::IsOperaStub(program);
     r.windows_listed = FindMatchingProcesses(r.watched_name, &r.matching_processes);
     r.launcher_name_matches = watch::ImageNameMatches(Text(launcher_name) + u".exe", r.watched_name);
   } else {

@@ -47,6 +47,7 @@ struct Report {
   text::Text launch_file, launch_parameters;  // what the shell would be asked to start
 
   text::Text watched_name;
+  bool opera_stub = false;                          // watched_name stands for Opera's launcher.exe
   std::vector<MatchingProcess> matching_processes;  // running now
   bool windows_listed = true;                       // false: the top-level windows could not be listed
   bool launcher_name_matches = false;               // the launcher's own image counts as the browser

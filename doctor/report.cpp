@@ -92,6 +92,7 @@ Text FormatText(const Report& r) {
     out += u"  no browser, so nothing to watch\n";
   } else {
     out += u"  image name watched: \"" + r.watched_name + u"\"\n";
+    if (r.opera_stub) out += u"  (the program is Opera's launcher.exe, which starts opera.exe and exits)\n";
     if (r.matching_processes.empty()) out += u"  running now: none\n";
     for (const MatchingProcess& p : r.matching_processes) {
       out += u"  running now: " + p.image + u" (process " + Decimal(p.id) + u"), ";

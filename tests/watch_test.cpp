@@ -21,8 +21,10 @@ TEST(WatchedName, IsTheImageNameBeforeTheClosingQuote) {
   } cases[] = {
       {u"\"C:\\Browser\\browser.exe\"", u"browser.exe"},
       {u"\"C:\\Program Files\\Opera\\Launcher.exe\"", u"opera.exe"},
-      {u"\"D:\\Launcher.exe\\x.exe\"", u"opera.exe"},       // anywhere, a folder included
-      {u"\"C:\\Browser\\launcher.exe\"", u"launcher.exe"},  // that test is case-sensitive
+      {u"\"D:\\Launcher.exe\\x.exe\"", u"opera.exe"},    // anywhere, a folder included
+      {u"\"C:\\Browser\\launcher.exe\"", u"opera.exe"},  // any case: installers write it in lower case
+      {u"\"C:\\Users\\P\\AppData\\Local\\Programs\\Opera GX\\launcher.exe\"", u"opera.exe"},
+      {u"\"C:\\OPERA\\LAUNCHER.EXE\"", u"opera.exe"},
       {u"\"C:\\Browser\\\"", u""},
       {u"\"C:/Browser/browser.exe\"", u"C:/Browser/browser.exe"},  // only backslashes separate
       {u"\"browser.exe\"", u"browser.exe"},

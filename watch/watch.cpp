@@ -13,9 +13,11 @@ bool QuitRequested = false;
 
 namespace {
 
-// Opera registers a small Launcher.exe that starts the browser proper as
-// opera.exe and exits at once; watching the launcher would end the wait.
-constexpr char16_t kOperaLauncher[] = u"Launcher.exe";
+// Opera and Opera GX register a small launcher.exe that starts the browser
+// proper as opera.exe and exits at once; watching the stub would end the wait
+// at the first look. Their installers write it in lower case and older ones
+// capitalised it, so the case of the name is ignored.
+constexpr char16_t kOperaLauncher[] = u"launcher.exe";
 constexpr char16_t kOperaImage[] = u"opera.exe";
 
 // Browsers run a handful of processes; more only costs a reallocation.
@@ -39,8 +41,10 @@ bool ShellStart(View program, View arguments, std::int32_t show_state) {
 
 }  // namespace
 
+bool IsOperaStub(View program) { return text::PosIgnoringAsciiCase(program, kOperaLauncher) != 0; }
+
 Text DeriveWatchedName(View program) {
-  if (text::Contains(program, kOperaLauncher)) return Text(kOperaImage);
+  if (IsOperaStub(program)) return Text(kOperaImage);
   // Walk back from the character before the closing quote to a backslash;
   // with none, stop after the opening quote, if there is one.
   const text::Position last = static_cast<text::Position>(program.size()) - 1;

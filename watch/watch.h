@@ -24,6 +24,8 @@ void LaunchBrowser(text::View program, text::View arguments, std::int32_t show_s
 
 // The image name that stands for the browser started as program.
 text::Text DeriveWatchedName(text::View program);
+// Whether program is Opera's stub, which hands over to opera.exe and exits.
+bool IsOperaStub(text::View program);
 
 void DrainMessages();
 bool PeekOneMessage(platform::Msg* msg);

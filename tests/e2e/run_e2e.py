@@ -410,6 +410,21 @@ def first_window_comes_late(t):
     t.lab.run("taskkill", ["/F", "/IM", "slowwindow.exe"], timeout=20)
 
 
+@window_scenario
+def opera_stub_in_lower_case_hands_over_to_opera(t):
+    # As Opera GX's installer registers it: a lower-case launcher.exe that starts opera.exe and exits at once.
+    opera = r"C:\users\player\AppData\Local\Programs\Opera GX"
+    t.lab.install("launcher_stub.exe", opera + r"\launcher.exe")
+    t.lab.install("browser_standin.exe", opera + r"\opera.exe", linger_ms=15000, window_ms=(1000, 3500))
+    t.user_choice(f'"{opera}\\launcher.exe" -noautoupdate -- "%1"')
+    t.follow_ups()
+    run = t.launch()
+    stub = t.one("exit", r"\launcher.exe")
+    t.expect(stub is not None and stub.ms / 1000 < run.end - 2, "the stub did not exit well before the launcher")
+    check_ended_when_the_window_closed(t, run, r"\Opera GX\opera.exe")
+    t.lab.run("taskkill", ["/F", "/IM", "opera.exe"], timeout=20)
+
+
 @scenario
 def planted_dlls_are_not_loaded(t):
     # What a web page can drop into a Downloads folder: a DLL beside the exe,
