@@ -1,7 +1,9 @@
 #include "doctor/cli.h"
 
 #include "doctor/doctor.h"
+#include "doctor/messages.h"
 #include "platform/console.h"
+#include "platform/platform.h"
 #include "text/utf8.h"
 
 namespace doctor {
@@ -16,30 +18,50 @@ Text TwoDigits(unsigned n) { return Text(1, static_cast<char16_t>(u'0' + n / 10 
 
 Text Date(const LocalTime& t) { return Decimal(t.year) + u"-" + TwoDigits(t.month) + u"-" + TwoDigits(t.day); }
 
-Text Usage(View launcher_name) { return u"usage: " + Text(launcher_name) + u"-doctor [--json] [--out FILE]\n"; }
+Text Usage(View launcher_name, Language language) {
+  return Say(Message::kUsage, language, Text(launcher_name) + u"-doctor") + u"\n";
+}
 
 // Where each folder is, by the name the player knows it by.
 struct Folder {
-  const char16_t* name;
+  Text name;
   Text path;
 };
 
 // Writes report as a new file in folder; answers its path, or empty with the
 // reason in why.
 Text SaveIn(const Folder& folder, View launcher_name, const LocalTime& now, const std::string& bytes, bool json,
-            Text* why) {
+            Language language, Text* why) {
   namespace io = platform::report_io;
   for (int attempt = 1; attempt < 100; ++attempt) {
     Text path = folder.path + u"\\" + ReportFileName(launcher_name, now, json, attempt);
-    const std::uint32_t error = io::WriteWholeFile(path, bytes, false);
+    const std::uint32_t error = io::WriteWholeFile(path, bytes);
     if (error == 0) return path;
     if (error != io::kErrorFileExists) {
-      *why = Text(folder.name) + u": " + io::ErrorText(error);
+      *why = folder.name + u": " + io::ErrorText(error);
       return Text();
     }
   }
-  *why = Text(folder.name) + u": too many reports there already";
+  *why = folder.name + u": " + Say(Message::kTooManyReports, language);
   return Text();
+}
+
+// Writes bytes as the whole of the file at path, which may exist: beside it
+// first, then in its place, so that a failed write keeps the old file (and
+// the move stays on one volume). Answers 0, or the Windows error code.
+std::uint32_t ReplaceFile(const Text& path, const std::string& bytes) {
+  namespace io = platform::report_io;
+  for (int attempt = 1; attempt < 100; ++attempt) {
+    const Text beside = path + u"." + Decimal(static_cast<unsigned>(attempt)) + u".new";
+    std::uint32_t error = io::WriteWholeFile(beside, bytes);
+    if (error == io::kErrorFileExists) continue;
+    if (error != 0) return error;
+    if (io::MoveFileExW(beside.c_str(), path.c_str(), io::kMoveFileReplaceExisting)) return 0;
+    error = platform::GetLastError();
+    io::DeleteFileW(beside.c_str());
+    return error;
+  }
+  return io::kErrorFileExists;
 }
 
 }  // namespace
@@ -55,48 +77,50 @@ std::string FileBytes(View report, bool byte_order_mark) {
   return (byte_order_mark ? "\xEF\xBB\xBF" : "") + text::Utf8WithCrLf(report);
 }
 
-Text SaveForSupport(View launcher_name, View report, bool json, const LocalTime& time) {
+Text SaveForSupport(View launcher_name, View report, bool json, const LocalTime& time, Language language) {
   namespace io = platform::report_io;
   const std::string bytes = FileBytes(report, !json);
-  const Folder folders[] = {{u"Desktop", io::DesktopFolder()},
-                            {u"the current folder", io::CurrentFolder()},
-                            {u"the temporary folder", io::TempFolder()}};
+  const Folder folders[] = {{Say(Message::kDesktop, language), io::DesktopFolder()},
+                            {Say(Message::kCurrentFolder, language), io::CurrentFolder()},
+                            {Say(Message::kTemporaryFolder, language), io::TempFolder()}};
   Text reasons;
   for (const Folder& folder : folders) {
-    Text why = Text(folder.name) + u": not known";
+    Text why = folder.name + u": " + Say(Message::kFolderNotKnown, language);
     if (!folder.path.empty()) {
-      const Text path = SaveIn(folder, launcher_name, time, bytes, json, &why);
-      if (!path.empty()) return u"The report is saved as " + path + u": send this file to support.\n";
+      const Text path = SaveIn(folder, launcher_name, time, bytes, json, language, &why);
+      if (!path.empty()) return Say(Message::kSavedAs, language, path) + u"\n";
     }
     reasons += (reasons.empty() ? u"" : u"; ") + why;
   }
-  return u"The report could not be saved (" + reasons + u"); copy it from this window instead.\n";
+  return Say(Message::kNotSaved, language, reasons) + u"\n";
 }
 
 int RunDoctor(View launcher_name, const std::vector<Text>& args) {
   namespace io = platform::report_io;
   namespace console = platform::console;
+  const Language language = LanguageOf(io::GetUserDefaultUILanguage());
   bool json = false;
   Text out_path;  // empty: the console
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == u"--json") {
       json = true;
     } else if (args[i] == u"--help" || args[i] == u"/?") {
-      console::WriteOut(Usage(launcher_name));
+      console::WriteOut(Usage(launcher_name, language));
       return 0;
     } else if (args[i] == u"--out") {
       if (i + 1 == args.size() || args[i + 1].empty()) {
-        console::WriteError(u"--out needs the name of the file to write the report to; " + Usage(launcher_name));
+        console::WriteError(Say(Message::kOutNeedsFile, language) + u"; " + Usage(launcher_name, language));
         return 2;
       }
       out_path = args[++i];
     } else {
-      console::WriteError(Usage(launcher_name));
+      console::WriteError(Usage(launcher_name, language));
       return 2;
     }
   }
 
   Report report = Diagnose(launcher_name);
+  report.language = language;
   const LocalTime t = io::Now();
   report.doctor_name = Text(launcher_name) + u"-doctor";
   report.doctor_version = io::OwnVersion();
@@ -106,19 +130,19 @@ int RunDoctor(View launcher_name, const std::vector<Text>& args) {
 
   if (!out_path.empty()) {
     const Text path = io::FullPath(out_path);
-    const std::uint32_t error = io::WriteWholeFile(path, FileBytes(body, !json), true);
+    const std::uint32_t error = ReplaceFile(path, FileBytes(body, !json));
     if (error != 0) {
-      console::WriteError(u"Could not write the report to " + path + u": " + io::ErrorText(error) + u"\n");
+      console::WriteError(Say(Message::kCouldNotWrite, language, path) + u": " + io::ErrorText(error) + u"\n");
       return 2;
     }
-    console::WriteOut(u"The report is in " + path + u"\n");
+    console::WriteOut(Say(Message::kReportIn, language, path) + u"\n");
   } else {
     console::WriteOut(body);
   }
   if (console::AloneOnConsole()) {
     // Double-clicked: a player, who cannot copy text out of a console window.
-    if (out_path.empty()) console::WriteOut(u"\n" + SaveForSupport(launcher_name, body, json, t));
-    console::WriteOut(u"\nPress Enter to close");
+    if (out_path.empty()) console::WriteOut(u"\n" + SaveForSupport(launcher_name, body, json, t, language));
+    console::WriteOut(u"\n" + Say(Message::kPressEnter, language));
     console::WaitForEnter();
   }
   return 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "doctor/messages.h"
 #include "platform/report_io.h"
 #include "text/text.h"
 
@@ -21,9 +22,9 @@ std::string FileBytes(text::View report, bool byte_order_mark);
 
 // Saves the report in the first of the Desktop, the current folder and the
 // temporary folder that takes it, named for time; answers the one line to
-// tell the player.
+// tell the player, in their language.
 text::Text SaveForSupport(text::View launcher_name, text::View report, bool json,
-                          const platform::report_io::LocalTime& time);
+                          const platform::report_io::LocalTime& time, Language language);
 
 // The whole program; answers its exit status.
 int RunDoctor(text::View launcher_name, const std::vector<text::Text>& args);

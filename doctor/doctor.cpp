@@ -7,6 +7,7 @@
 #include "browser/browser_command.h"
 #include "browser/registry.h"
 #include "platform/journal.h"
+#include "platform/report_io.h"
 #include "watch/watch.h"
 
 namespace doctor {
@@ -73,26 +74,38 @@ RegistryStep Describe(const Entry& e) {
 
 bool Is(const Entry& e, View root, View key) { return e.path == Text(root) + u"\\" + Text(key); }
 
-// Why discovery found no program, from where its steps ended.
-Text StopReason(const Report& r, const std::vector<Entry>& journal) {
-  if (!r.version_known) return u"the Windows version could not be read";
+struct Stop {
+  Text reason;
+  Message advice;
+};
+
+// Why discovery found no program, from where its steps ended, and what the
+// player can do about it.
+Stop StopReason(const Report& r, const std::vector<Entry>& journal) {
+  if (!r.version_known) return {u"the Windows version could not be read", Message::kVersionUnknown};
   const Entry* last = nullptr;
   for (const Entry& e : journal)
     if (e.kind == Kind::KeyOpen || e.kind == Kind::ValueQuery) last = &e;
   const bool vista = r.major >= 6;
-  if (last == nullptr) return u"no registry key was read";
+  if (last == nullptr) return {u"no registry key was read", Message::kNoUserChoice};
   if (last->kind == Kind::KeyOpen && last->status != 0) {
     const Text outcome = ErrorOutcome(last->status);
-    if (!vista) return u"the http class has no open command (" + outcome + u")";
+    if (!vista) return {u"the http class has no open command (" + outcome + u")", Message::kNoUserChoice};
     if (Is(*last, u"HKCU", browser::kUserChoiceKey))
-      return u"no default browser is recorded for http links (the UserChoice key is " + outcome + u")";
-    return u"the chosen class " + Quoted(r.prog_id) + u" has no usable open command (" + outcome +
-           u"): a packaged browser, or one that was uninstalled";
+      return {u"no default browser is recorded for http links (the UserChoice key is " + outcome + u")",
+              last->status == 2 ? Message::kNoUserChoice : Message::kChoiceUnreadable};
+    // An empty ProgId names no class at all.
+    return {u"the chosen class " + Quoted(r.prog_id) + u" has no usable open command (" + outcome +
+                u"): a packaged browser, or one that was uninstalled",
+            r.prog_id.empty() ? Message::kNoUserChoice : Message::kClassWithoutCommand};
   }
   if (last->kind == Kind::ValueQuery && (last->status != 0 || (last->with_buffer && !IsText(last->type))))
-    return u"the value " + Quoted(last->name) + u" of " + last->path + u" is " + Describe(*last).outcome;
-  if (!vista && !text::Contains(r.command, u".exe")) return u"the http class's command names no \".exe\"";
-  return u"the open command has no quoted program path (" + Quoted(r.command) + u"), so no program is found in it";
+    return {u"the value " + Quoted(last->name) + u" of " + last->path + u" is " + Describe(*last).outcome,
+            last->path.rfind(u"HKCU\\", 0) == 0 ? Message::kChoiceUnreadable : Message::kClassWithoutCommand};
+  if (!vista && !text::Contains(r.command, u".exe"))
+    return {u"the http class's command names no \".exe\"", Message::kNoQuotedProgram};
+  return {u"the open command has no quoted program path (" + Quoted(r.command) + u"), so no program is found in it",
+          Message::kNoQuotedProgram};
 }
 
 Text FileWhy(const char16_t* path, bool present) {
@@ -241,16 +254,30 @@ Report Diagnose(View launcher_name) {
     r.opera_stub = watch::IsOperaStub(program);
     r.windows_listed = FindMatchingProcesses(r.watched_name, &r.matching_processes);
     r.launcher_name_matches = watch::ImageNameMatches(Text(launcher_name) + u".exe", r.watched_name);
+    if (r.program_file_missing) r.what_to_do.push_back(Message::kBrowserMissing);
   } else {
-    r.stop_reason = StopReason(r, journal);
+    const Stop stop = StopReason(r, journal);
+    r.stop_reason = stop.reason;
+    r.what_to_do.push_back(stop.advice);
   }
 
+  // The player double-clicks the doctor in the game's folder; the launcher
+  // looks in whatever folder it was started in.
+  const Text game_folder = platform::report_io::OwnFolder();
+  bool beside_the_doctor = false;
   for (const char16_t* path : {app::kPlayShortcut, app::kGameProgram}) {
     FollowUp f{path, false, u""};
     for (const Text& o : opened) f.present = f.present || o == path;
     f.why = FileWhy(path, f.present);
+    beside_the_doctor = beside_the_doctor ||
+                        (!f.present && !game_folder.empty() && app::FileExists((game_folder + u"\\" + path).c_str()));
     r.follow_ups.push_back(std::move(f));
   }
+  if (beside_the_doctor) r.what_to_do.push_back(Message::kNotInGameFolder);
+  if (r.browser_found && !r.program_file_missing && r.windows_listed && !r.matching_processes.empty() &&
+      WithOpenWindow(r) == 0)
+    r.what_to_do.push_back(Message::kBrowserInBackground);
+  if (r.what_to_do.empty()) r.what_to_do.push_back(Message::kNothingToChange);
   r.verdict = Verdict(r);
   return r;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "doctor/messages.h"
 #include "text/text.h"
 
 namespace doctor {
@@ -55,6 +56,11 @@ struct Report {
   std::vector<FollowUp> follow_ups;
   text::Text stop_reason;  // why no browser would start
   text::Text verdict;
+
+  // The causes found, each as the advice that answers it, in the language
+  // the player reads besides English.
+  std::vector<Message> what_to_do;
+  Language language = Language::kEnglish;
 };
 
 // A number in decimal, for both halves of the report.

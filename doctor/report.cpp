@@ -111,7 +111,18 @@ Text FormatText(const Report& r) {
   for (const FollowUp& f : r.follow_ups)
     out += u"  " + f.path + u": " + (f.present ? u"present" : u"absent") + u" (" + f.why + u")\n";
 
-  return out + u"\nVerdict: " + r.verdict + u"\n";
+  out += u"\nVerdict: " + r.verdict + u"\n";
+
+  // For the player in their language, each line followed by the English one for support.
+  const bool english = r.language == Language::kEnglish;
+  out += u"\n" + Say(Message::kWhatToDo, Language::kEnglish);
+  if (!english) out += u" / " + Say(Message::kWhatToDo, r.language);
+  out += u"\n";
+  for (Message advice : r.what_to_do) {
+    out += u"  [" + CauseId(advice) + u"] " + Say(advice, r.language) + u"\n";
+    if (!english) out += u"    " + Say(advice, Language::kEnglish) + u"\n";
+  }
+  return out;
 }
 
 Text FormatJson(const Report& r) {
@@ -167,6 +178,15 @@ Text FormatJson(const Report& r) {
   report.Field(u"follow_ups", u"[" + follow_ups + u"]");
   report.Field(u"stop_reason", r.browser_found ? Text(u"null") : Json(r.stop_reason));
   report.Field(u"verdict", Json(r.verdict));
+  Text what_to_do;
+  for (Message advice : r.what_to_do) {
+    JsonObject item;
+    item.Field(u"cause", Json(CauseId(advice)))
+        .Field(u"text", Json(Say(advice, Language::kEnglish)))
+        .Field(u"local", Json(Say(advice, r.language)));
+    what_to_do += (what_to_do.empty() ? u"" : u",") + item.Close();
+  }
+  report.Field(u"what_to_do", u"[" + what_to_do + u"]");
   return report.Close() + u"\n";
 }
 

@@ -55,6 +55,23 @@ Instance ShellExecuteW(Window, const char16_t*, const char16_t* file, const char
 namespace console {
 namespace {
 
+// What output redirected to a file or a pipe is read back with. Whatever
+// shows it in the console again (more, type, a PowerShell capture) decodes it
+// in the console's output code page, 866 for a Russian player; without a
+// console there is no such reader, and it is UTF-8, as a saved report.
+std::string Encoded(std::u16string_view text) {
+  const UINT code_page = ::GetConsoleOutputCP();
+  if (code_page == 0 || code_page == CP_UTF8) return text::Utf8WithCrLf(text);
+  const std::u16string lines = text::ReplaceAll(text, u"\n", u"\r\n");
+  const int n = ::WideCharToMultiByte(code_page, 0, W(lines.c_str()), static_cast<int>(lines.size()), nullptr, 0,
+                                      nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0)
+    ::WideCharToMultiByte(code_page, 0, W(lines.c_str()), static_cast<int>(lines.size()), &bytes[0], n, nullptr,
+                          nullptr);
+  return bytes;
+}
+
 void Write(DWORD which, std::u16string_view text) {
   const HANDLE out = ::GetStdHandle(which);
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
@@ -63,9 +80,8 @@ void Write(DWORD which, std::u16string_view text) {
     ::WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return;
   }
-  // Files and pipes get what a saved report gets: UTF-8, CR LF line ends.
-  const std::string utf8 = text::Utf8WithCrLf(text);
-  ::WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+  const std::string bytes = Encoded(text);
+  ::WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 }  // namespace
@@ -134,6 +150,17 @@ std::u16string OwnVersion() {
   return u"";
 }
 
+std::uint16_t GetUserDefaultUILanguage() { return ::GetUserDefaultUILanguage(); }
+
+std::u16string OwnFolder() {
+  wchar_t path[MAX_PATH * 4];
+  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+  if (n == 0 || n >= MAX_PATH * 4) return u"";  // failed, or cut short
+  const std::u16string file = Text(path);
+  const std::size_t backslash = file.rfind(u'\\');
+  return backslash == std::u16string::npos ? u"" : file.substr(0, backslash);
+}
+
 std::u16string CurrentFolder() {
   wchar_t path[MAX_PATH * 4];
   const DWORD n = ::GetCurrentDirectoryW(MAX_PATH * 4, path);
@@ -159,9 +186,9 @@ std::u16string FullPath(const std::u16string& path) {
   return n > 0 && n < MAX_PATH * 4 ? Text(full) : path;
 }
 
-std::uint32_t WriteWholeFile(const std::u16string& path, std::string_view bytes, bool replace) {
-  const HANDLE file = ::CreateFileW(W(path.c_str()), GENERIC_WRITE, 0, nullptr, replace ? CREATE_ALWAYS : CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+std::uint32_t WriteWholeFile(const std::u16string& path, std::string_view bytes) {
+  const HANDLE file =
+      ::CreateFileW(W(path.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
   DWORD error = 0;
   for (std::size_t done = 0; done < bytes.size() && error == 0;) {
@@ -176,6 +203,12 @@ std::uint32_t WriteWholeFile(const std::u16string& path, std::string_view bytes,
   if (error != 0) ::DeleteFileW(W(path.c_str()));  // no half-written report
   return error;
 }
+
+bool MoveFileExW(const char16_t* existing, const char16_t* replacement, std::uint32_t flags) {
+  return ::MoveFileExW(W(existing), W(replacement), flags);
+}
+
+bool DeleteFileW(const char16_t* path) { return ::DeleteFileW(W(path)); }
 
 std::u16string ErrorText(std::uint32_t error) {
   wchar_t message[512];

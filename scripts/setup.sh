@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ git python3 python3-pefile libgtest-dev libgmock-dev libbenchmark-dev clang clang-format
-          clang-tidy libclang-rt-14-dev osslsigncode openssl softhsm2 libengine-pkcs11-openssl
+          clang-tidy libclang-rt-14-dev osslsigncode openssl softhsm2 libengine-pkcs11-openssl locales
           g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386 wine64)
 
 as_root=()
@@ -28,6 +28,10 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q -t "$(. /etc/os-release && echo "$VERSION_CODENAME")" \
       "${missing[@]}"
 fi
+
+# Wine takes a program's UI language from the host locale: the doctor's
+# Russian is proved under ru_RU.UTF-8, which must exist on the host.
+locale -a 2>/dev/null | grep -qix 'ru_RU.utf8' || "${as_root[@]}" localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 
 # Some kernels run no 32-bit code at all (booted with IA-32 emulation off, as
 # on this project's build machines): i386 Wine then fails with "Exec format

@@ -33,7 +33,7 @@ passed=$((passed + host_total - host_failed))
 failed=$((failed + host_failed))
 
 echo "== style: clang-format and clang-tidy"
-program=(app/launch.cpp browser/*.cpp watch/watch.cpp text/text.cpp doctor/doctor.cpp doctor/report.cpp doctor/cli.cpp text/utf8.cpp
+program=(app/launch.cpp browser/*.cpp watch/watch.cpp text/text.cpp doctor/doctor.cpp doctor/report.cpp doctor/cli.cpp doctor/messages.cpp text/utf8.cpp
          platform/journal.cpp)
 {
   style_passed=0 style_failed=0

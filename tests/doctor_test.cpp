@@ -2,6 +2,7 @@
 // launcher's own. The simulated shell refuses the launch, as the doctor's own
 // platform does (Wine proves that one starts nothing).
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include "app/launch.h"
@@ -14,6 +15,17 @@ namespace {
 using text::Text;
 
 bool Has(const Text& s, const Text& piece) { return s.find(piece) != Text::npos; }
+
+// A JSON string as the report writes one: all but printable ASCII escaped.
+Text JsonString(const Text& s) {
+  Text out = u"\"";
+  for (char16_t c : s) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(c));
+    out += c == u'"' || c == u'\\' ? Text{u'\\', c} : c >= 0x20 && c < 0x7F ? Text(1, c) : Text(hex, hex + 6);
+  }
+  return out + u"\"";
+}
 
 TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
   struct Case {
@@ -217,13 +229,18 @@ TEST_F(DoctorProgramTest, DoubleClickedItSavesTheReportWhereItCan) {
 }
 
 TEST_F(DoctorProgramTest, OutWritesTheReportToTheFileNamedOrRefuses) {
+  const Text old_report = u"C:\\Games\\Sky\\old.txt";
   struct Case {
     std::vector<Text> args;
     int status;
-    Text written;  // empty: no file
+    Text written;  // empty: no file but the old report, as it was
+    std::uint32_t write_error = 0, move_error = 0;
   } cases[] = {
       {{u"--out", u"report.txt"}, 0, u"C:\\Games\\Sky\\report.txt"},
       {{u"--json", u"--out", u"D:\\support\\r.json"}, 0, u"D:\\support\\r.json"},
+      {{u"--out", u"old.txt"}, 0, old_report},
+      {{u"--out", u"old.txt"}, 2, u"", 112},   // the disk is full
+      {{u"--out", u"old.txt"}, 2, u"", 0, 5},  // the old file cannot be replaced
       {{u"--out"}, 2, u""},
       {{u"--out", u""}, 2, u""},
       {{u"--out", u"Z:\\locked\\r.txt"}, 2, u""},
@@ -232,15 +249,20 @@ TEST_F(DoctorProgramTest, OutWritesTheReportToTheFileNamedOrRefuses) {
   for (const auto& c : cases) {
     SetUp();
     world().folder_errors[u"Z:\\locked"] = 5;
+    world().written[old_report] = "old report";
+    world().write_error = c.write_error;
+    world().move_error = c.move_error;
     const std::string what = testing::PrintToString(c.args);
     EXPECT_EQ(Run(c.args), c.status) << what;
     if (c.written.empty()) {
-      EXPECT_TRUE(world().written.empty()) << what;
+      EXPECT_EQ(world().written.size(), 1u) << what;
+      EXPECT_EQ(world().written[old_report], "old report") << what;
       EXPECT_TRUE(world().console_out.empty()) << what;
       EXPECT_EQ(std::count(world().console_error.begin(), world().console_error.end(), u'\n'), 1) << "one line why";
       continue;
     }
     EXPECT_EQ(world().console_out, u"The report is in " + c.written + u"\n") << what;
+    EXPECT_EQ(world().written.size(), c.written == old_report ? 1u : 2u) << what << ": nothing left beside it";
     ASSERT_EQ(world().written.count(c.written), 1u) << what;
     const std::string& bytes = world().written[c.written];
     const bool json = c.args[0] == u"--json";
@@ -252,6 +274,89 @@ TEST_F(DoctorProgramTest, OutWritesTheReportToTheFileNamedOrRefuses) {
         << bytes.substr(0, 120);
     EXPECT_EQ(bytes.find('\n'), bytes.find("\r\n") + 1) << "CR LF line ends";
   }
+}
+
+// What the doctor tells the player to do, in the player's language and in
+// English for support; the rest of the report stays English.
+TEST_F(DoctorProgramTest, WhatToDoNamesEachCauseInThePlayersLanguage) {
+  using doctor::Message;
+  constexpr std::uint16_t kEnglish = 0x0409, kRussian = 0x0419, kRussianMoldova = 0x0819;
+  struct Case {
+    std::function<void(World&)> setup;
+    std::uint16_t ui_language;
+    Message advice;
+    const char16_t* cause;
+  } cases[] = {
+      {[](World& w) { w.keys.clear(); }, kEnglish, Message::kNoUserChoice, u"no_user_choice"},
+      {[](World& w) { w.KeyAt(kUserChoice).granted = 0; }, kRussian, Message::kChoiceUnreadable, u"choice_unreadable"},
+      {[](World& w) { w.keys.erase(u"HKCR\\Br.HTML\\shell\\open\\command"); }, kEnglish, Message::kClassWithoutCommand,
+       u"class_without_command"},
+      {[](World& w) { w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"C:\\B\\b.exe %1"); }, kRussian,
+       Message::kNoQuotedProgram, u"no_quoted_program"},
+      {[](World& w) { w.files.erase(u"C:\\Browser\\browser.exe"); }, kEnglish, Message::kBrowserMissing,
+       u"browser_missing"},
+      {[](World& w) { w.version_fails = true; }, kRussian, Message::kVersionUnknown, u"version_unknown"},
+      {[](World& w) {
+         w.current_folder = u"C:\\Users\\Player";
+         w.files.erase(u"fscommand\\wgame.exe");
+         w.files[u"C:\\Games\\Sky\\fscommand\\wgame.exe"] = {};
+       },
+       kRussian, Message::kNotInGameFolder, u"not_in_game_folder"},
+      {[](World& w) { w.processes = {{u"browser.exe"}}; }, kEnglish, Message::kBrowserInBackground,
+       u"browser_in_background"},
+      {[](World&) {}, kRussianMoldova, Message::kNothingToChange, u"nothing_to_change"},
+  };
+  for (const auto& c : cases) {
+    const std::string what = testing::PrintToString(Text(c.cause));
+    const doctor::Language language = doctor::LanguageOf(c.ui_language);
+    const bool russian = language == doctor::Language::kRussian;
+    const Text english = doctor::Say(c.advice, doctor::Language::kEnglish), local = doctor::Say(c.advice, language);
+    EXPECT_EQ(doctor::CauseId(c.advice), c.cause);
+    EXPECT_EQ(russian, local != english) << what;
+
+    Text json;
+    for (bool as_json : {true, false}) {
+      SetUp();
+      RegisterUserChoice(u"Br.HTML", u"\"C:\\Browser\\browser.exe\" -url \"%1\"");
+      world().shell_accepts = false;
+      world().files[u"C:\\Browser\\browser.exe"] = {};
+      world().files[u"fscommand\\wgame.exe"] = {};
+      world().ui_language = c.ui_language;
+      world().alone_on_console = true;
+      c.setup(world());
+      EXPECT_EQ(doctor::RunDoctor(u"gamestart", as_json ? std::vector<Text>{u"--json"} : std::vector<Text>{}), 0)
+          << what;
+      const Text& out = world().console_out;
+      EXPECT_TRUE(Has(out, doctor::Say(Message::kPressEnter, language))) << what;
+      if (as_json) {
+        json = out;
+        continue;
+      }
+      const std::size_t section = out.find(u"\nWhat to do" + Text(russian ? u" / Что делать\n" : u"\n"));
+      ASSERT_NE(section, Text::npos) << what;
+      EXPECT_TRUE(Has(out.substr(section),
+                      u"  [" + Text(c.cause) + u"] " + local + u"\n" + (russian ? u"    " + english + u"\n" : u"")))
+          << what;
+      EXPECT_EQ(
+          std::count_if(out.begin(), out.begin() + section, [](char16_t ch) { return ch >= 0x400 && ch < 0x500; }), 0)
+          << what << ": the report before its advice is for support, in English";
+    }
+    EXPECT_TRUE(Has(json, u"\"what_to_do\":[{\"cause\":\"" + Text(c.cause) + u"\",\"text\":" + JsonString(english) +
+                              u",\"local\":" + JsonString(local) + u"}]"))
+        << what;
+  }
+}
+
+TEST(DoctorLanguage, IsRussianForEveryRussianUiLanguageAndEnglishOtherwise) {
+  struct Case {
+    std::uint16_t ui_language;
+    doctor::Language language;
+  } cases[] = {
+      {0x0419, doctor::Language::kRussian}, {0x0819, doctor::Language::kRussian}, {0x0019, doctor::Language::kRussian},
+      {0x0409, doctor::Language::kEnglish}, {0x0422, doctor::Language::kEnglish}, {0x0423, doctor::Language::kEnglish},
+      {0x0000, doctor::Language::kEnglish},
+  };
+  for (const auto& c : cases) EXPECT_EQ(doctor::LanguageOf(c.ui_language), c.language) << c.ui_language;
 }
 
 TEST(DoctorFile, IsUtf8WithCrLfAndAByteOrderMarkForText) {

@@ -298,13 +298,18 @@ def read_only_keys_still_find_the_browser(t):
     t.expect(start is not None and start.text.endswith(f'"{t.address}"'), "browser not started from read-only keys")
 
 
+# The doctor's console line for --out, and the heading of its advice, by the player's language.
+DOCTOR_SAYS = {None: ("The report is in ", "What to do"),
+               "ru_RU.UTF-8": ("Отчёт записан в файл ", "What to do / Что делать")}
+
+
 @scenario
-def doctor_agrees_with_the_launcher(t):
+def doctor_agrees_with_the_launcher(t, lang=None):
     t.stale_and_newer_choice('--from-doctor "%1"', linger_ms=1500)
     t.follow_ups()
     t.apply()
     report_file = t.dir / "doctor.json"
-    doc = t.lab.run(t.lab.doctor_path, ["--json"], cwd=t.dir, log=t.log, timeout=30, stdout=report_file)
+    doc = t.lab.run(t.lab.doctor_path, ["--json"], cwd=t.dir, log=t.log, timeout=30, stdout=report_file, lang=lang)
     t.expect(doc.status == 0, f"doctor exit status {doc.status}")
     t.expect(not t.events(), f"the doctor started something: {t.events()}")
     usage = t.lab.run(t.lab.doctor_path, ["--bogus"], cwd=t.dir, timeout=30)
@@ -314,9 +319,10 @@ def doctor_agrees_with_the_launcher(t):
     said = t.dir / "doctor-said.txt"
     t.lab.c(r"C:\reports").mkdir(exist_ok=True)
     saved = t.lab.run(t.lab.doctor_path, ["--out", r"C:\reports\doctor report.txt"], cwd=t.dir, log=t.log,
-                      timeout=30, stdout=said)
+                      timeout=30, stdout=said, lang=lang)
     t.expect(saved.status == 0, f"doctor --out exit status {saved.status}")
-    t.expect(said.read_text(encoding="utf-8").strip() == r"The report is in C:\reports\doctor report.txt",
+    report_in, what_to_do = DOCTOR_SAYS[lang]
+    t.expect(said.read_text(encoding="utf-8").strip() == report_in + r"C:\reports\doctor report.txt",
              f"doctor --out said: {said.read_text(encoding='utf-8')!r}")
     text = t.lab.c(r"C:\reports\doctor report.txt").read_bytes()
     t.expect(text.startswith(b"\xef\xbb\xbf" + f"{t.lab.doctor[:-4]} {t.lab.branding['version']}, run ".encode()),
@@ -324,6 +330,12 @@ def doctor_agrees_with_the_launcher(t):
     t.expect(text.count(b"\n") == text.count(b"\r\n") > 10, "report lines do not all end in CR LF")
     t.expect(b"\r\nCurrent folder: Z:\\" in text and b"\r\nVerdict: The launcher would start" in text,
              f"report: {text[:300]!r}")
+    # The advice is the player's to read, each line followed by the English one; the rest is for support.
+    before, _, advice = text.decode("utf-8").partition(f"\r\n{what_to_do}\r\n")
+    t.expect(advice.startswith("  [nothing_to_change] ") and not any("\u0400" <= ch < "\u0500" for ch in before),
+             f"report's advice: {advice[:200]!r}")
+    t.expect(any("\u0400" <= ch < "\u0500" for ch in advice.split("\r\n")[0]) == (lang is not None),
+             f"the advice is not in the player's language: {advice[:200]!r}")
     t.expect(report["doctor"]["version"] == t.lab.branding["version"], f"JSON heading: {report['doctor']}")
     t.expect(not t.events(), f"the doctor started something: {t.events()}")
 
@@ -338,6 +350,11 @@ def doctor_agrees_with_the_launcher(t):
              f"doctor said {launch}, the browser got {start and start.text}")
     opened = [f["path"] for f in report["follow_ups"] if f["present"]]
     t.expect(opened == ["play.url", r"fscommand\wgame.exe"], f"doctor: follow-ups {report['follow_ups']}")
+
+
+@scenario
+def doctor_speaks_the_players_language(t):
+    doctor_agrees_with_the_launcher(t, lang="ru_RU.UTF-8")
 
 
 @scenario

@@ -159,14 +159,18 @@ class Lab:
         self.place(self.build / self.doctor, self.doctor_path)
 
     # --- running -----------------------------------------------------------
-    def env_for(self, log):
-        """The environment for a program whose stand-ins record to log."""
-        return dict(self.env, STANDIN_LOG=win_path(log)) if log is not None else dict(self.env)
+    def env_for(self, log, lang=None):
+        """The environment for a program whose stand-ins record to log; lang
+        (a host locale such as ru_RU.UTF-8) sets its Windows UI language."""
+        env = dict(self.env, STANDIN_LOG=win_path(log)) if log is not None else dict(self.env)
+        if lang:
+            env.update(LANG=lang, LC_ALL=lang)
+        return env
 
-    def run(self, windows_exe, args=(), cwd=None, log=None, timeout=60, stdout=None):
+    def run(self, windows_exe, args=(), cwd=None, log=None, timeout=60, stdout=None, lang=None):
         """Runs a program to its end; its output goes to Wine's log, or to
         the file stdout names."""
-        env = self.env_for(log)
+        env = self.env_for(log, lang)
         start = time.time()
         with open(self.log_file, "ab") as log_out, open(stdout or os.devnull, "wb") as own_out:
             out = own_out if stdout else log_out

@@ -22,6 +22,8 @@ namespace report_io {
 
 LocalTime Now() { return TheWorld().local_time; }
 std::u16string OwnVersion() { return TheWorld().own_version; }
+std::uint16_t GetUserDefaultUILanguage() { return TheWorld().ui_language; }
+std::u16string OwnFolder() { return TheWorld().own_folder; }
 std::u16string CurrentFolder() { return TheWorld().current_folder; }
 std::u16string DesktopFolder() { return TheWorld().desktop_folder; }
 std::u16string TempFolder() { return TheWorld().temp_folder; }
@@ -31,14 +33,33 @@ std::u16string FullPath(const std::u16string& path) {
   return absolute ? path : TheWorld().current_folder + u"\\" + path;
 }
 
-std::uint32_t WriteWholeFile(const std::u16string& path, std::string_view bytes, bool replace) {
+std::uint32_t WriteWholeFile(const std::u16string& path, std::string_view bytes) {
   auto& world = TheWorld();
   auto error = world.folder_errors.find(path.substr(0, path.rfind(u'\\')));
   if (error != world.folder_errors.end()) return error->second;
-  if (!replace && world.written.count(path) != 0) return kErrorFileExists;
+  if (world.written.count(path) != 0) return kErrorFileExists;
+  if (world.write_error != 0) return world.write_error;  // created, then removed again
   world.written[path] = std::string(bytes);
   return 0;
 }
+
+bool MoveFileExW(const char16_t* existing, const char16_t* replacement, std::uint32_t flags) {
+  auto& world = TheWorld();
+  const auto from = world.written.find(existing);
+  std::uint32_t error = from == world.written.end() ? platform::kErrorFileNotFound : world.move_error;
+  if (error == 0 && world.written.count(replacement) != 0 && (flags & kMoveFileReplaceExisting) == 0)
+    error = kErrorFileExists;
+  if (error != 0) {
+    world.last_error = error;
+    return false;
+  }
+  std::string bytes = std::move(from->second);
+  world.written.erase(from);
+  world.written[replacement] = std::move(bytes);
+  return true;
+}
+
+bool DeleteFileW(const char16_t* path) { return TheWorld().written.erase(path) != 0; }
 
 std::u16string ErrorText(std::uint32_t error) {
   const std::string code = std::to_string(error);

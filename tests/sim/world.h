@@ -154,7 +154,11 @@ struct World {
   std::u16string own_version = u"1.0.0.0";
   std::u16string current_folder = u"C:\\Games\\Sky", desktop_folder = u"C:\\Users\\Player\\Desktop",
                  temp_folder = u"C:\\Users\\Player\\AppData\\Local\\Temp";
-  std::map<std::u16string, std::uint32_t, CaseLess> folder_errors;  // writing a file there fails with this
+  std::u16string own_folder = current_folder;                       // where the doctor's own file is
+  std::uint16_t ui_language = 0x0409;                               // GetUserDefaultUILanguage
+  std::map<std::u16string, std::uint32_t, CaseLess> folder_errors;  // creating a file there fails with this
+  std::uint32_t write_error = 0;                                    // writing any file fails with this
+  std::uint32_t move_error = 0;                                     // MoveFileExW fails with this
   std::map<std::u16string, std::string, CaseLess> written;          // path -> bytes
 
   std::int64_t now_ms = 0;
