@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Checks of what a publisher ships: bad branding stops the configure with one
 # line; a branded build carries what was configured and still runs; two clean
-# builds in two folders are byte-identical; the release command signs, refuses
-# bad certificates with one line and no dist/, and removing its signature
-# gives back the unsigned exe. Needs build/win (scripts/build.sh) and the Wine
-# prefix under build/e2e. Ends with "N passed, M failed".
+# builds in two folders are byte-identical; the release command signs with a
+# PFX or a key on a (software) token, time-stamps through a local authority,
+# refuses bad certificates with one line and dist/ as it was, and removing its
+# signature gives back the unsigned exe; verify-release.sh checks a release.
+# Needs build/win (scripts/build.sh) and the Wine prefix under build/e2e.
+# Ends with "N passed, M failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 python=/usr/bin/python3  # Debian's, which has python3-pefile
@@ -126,17 +128,132 @@ ln -s "$PWD/build/win/standins" "$work/signed/standins"
 check "signed exes: PE checks and the Vista scenario under Wine" \
   "$python" tests/e2e/run_e2e.py "$work/signed" build/e2e vista_lookup_waits_for_the_browser
 
-refused_release() {  # refused_release EXPECTED PFX PASSWORD
-  rm -rf dist
-  ! LAUNCHER_SIGN_PFX=$2 LAUNCHER_SIGN_PASSWORD=$3 scripts/release.sh >/dev/null 2>"$work/refused.log" || return 1
+refused_release() {  # refused_release EXPECTED VARIABLE=VALUE...: one line why, and dist/ as it was
+  local before
+  before=$(sha256sum dist/* 2>&1)
+  ! env "${@:2}" scripts/release.sh >/dev/null 2>"$work/refused.log" || return 1
   cat "$work/refused.log"
-  [ "$(grep -c '^release: ' "$work/refused.log")" -eq 1 ] && grep -q -- "$1" "$work/refused.log" && [ ! -e dist ] &&
-    [ -z "$(ls -d .dist.* 2>/dev/null)" ]
+  [ "$(grep -c '^release: ' "$work/refused.log")" -eq 1 ] && grep -q -- "$1" "$work/refused.log" &&
+    [ "$(sha256sum dist/* 2>&1)" = "$before" ] && [ -z "$(ls -d .dist.* 2>/dev/null)" ]
 }
-check "release refuses a missing certificate" refused_release "does not exist" "$cert/absent.pfx" x
-check "release refuses a wrong password" refused_release "wrong password" "$cert/publisher.pfx" "not it"
-check "release reports a failed signature" refused_release "signing gamestart.exe failed" "$cert/no-key.pfx" \
-  "$LAUNCHER_SIGN_PASSWORD"
+check "release refuses a missing certificate" refused_release "does not exist" \
+  LAUNCHER_SIGN_PFX="$cert/absent.pfx" LAUNCHER_SIGN_PASSWORD=x
+check "release refuses a wrong password" refused_release "wrong password" \
+  LAUNCHER_SIGN_PFX="$cert/publisher.pfx" LAUNCHER_SIGN_PASSWORD="not it"
+check "release reports a failed signature" refused_release "signing gamestart.exe failed" \
+  LAUNCHER_SIGN_PFX="$cert/no-key.pfx"
+
+# --- a publisher's certificate: a CA's chain, a key on a token, a time stamp ----
+# A root, an intermediate and a signing certificate valid for two days; a
+# time-stamp authority under a root of its own; the signing key on a software token.
+pki=$work/pki
+mkdir -p "$pki/tokens"
+printf '%s\n' '[ca]' 'basicConstraints = critical, CA:true' 'keyUsage = critical, keyCertSign, cRLSign' \
+  '[intermediate]' 'basicConstraints = critical, CA:true, pathlen:0' 'keyUsage = critical, keyCertSign, cRLSign' \
+  '[codesign]' 'keyUsage = critical, digitalSignature' 'extendedKeyUsage = codeSigning' \
+  '[tsa]' 'keyUsage = critical, digitalSignature' 'extendedKeyUsage = critical, timeStamping' >"$pki/ext.cnf"
+certificate() {  # certificate NAME SUBJECT DAYS EXTENSIONS [ISSUER]
+  openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$pki/$1.key" 2>/dev/null
+  openssl req -new -key "$pki/$1.key" -subj "$2" -out "$pki/$1.csr"
+  local by=(-signkey "$pki/$1.key")
+  [ -z "${5:-}" ] || by=(-CA "$pki/$5.pem" -CAkey "$pki/$5.key" -CAcreateserial)
+  openssl x509 -req -in "$pki/$1.csr" "${by[@]}" -days "$3" -extfile "$pki/ext.cnf" -extensions "$4" \
+    -out "$pki/$1.pem" 2>/dev/null
+}
+certificate root "/CN=Test Root CA" 30 ca
+certificate intermediate "/CN=Test Code Signing CA" 30 intermediate root
+certificate signer "/CN=Sky Games Test/O=Sky Games" 2 codesign intermediate
+certificate tsa-root "/CN=Test Time-Stamp Root" 30 ca
+certificate tsa "/CN=Test Time-Stamp Authority" 30 tsa tsa-root
+cat "$pki/signer.pem" "$pki/intermediate.pem" >"$pki/signer-chain.pem"
+cat "$pki/root.pem" "$pki/tsa-root.pem" >"$pki/roots.pem"
+printf 'ca password %s' "$RANDOM$RANDOM" >"$pki/password"
+openssl pkcs12 -export -inkey "$pki/signer.key" -in "$pki/signer.pem" -certfile "$pki/intermediate.pem" \
+  -out "$pki/publisher.pfx" -passout "file:$pki/password"
+pin="pin-$RANDOM$RANDOM"
+export SOFTHSM2_CONF=$pki/softhsm2.conf
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$pki/tokens" >"$SOFTHSM2_CONF"
+softhsm2-util --init-token --free --label publisher --pin "$pin" --so-pin "so-$pin" >/dev/null
+openssl pkcs8 -topk8 -nocrypt -in "$pki/signer.key" -out "$pki/signer.p8"
+softhsm2-util --import "$pki/signer.p8" --token publisher --label signkey --id 01 --pin "$pin" >/dev/null
+rm "$pki/signer.p8"
+
+printf '%s\n' '[tsa]' 'default_tsa = authority' '[authority]' "serial = $pki/tsa-serial" 'crypto_device = builtin' \
+  "signer_cert = $pki/tsa.pem" "signer_key = $pki/tsa.key" 'signer_digest = sha256' 'default_policy = 1.2.3.4.1' \
+  'digests = sha1, sha256, sha384, sha512' 'accuracy = secs:1' 'ess_cert_id_alg = sha256' >"$pki/tsa.cnf"
+"$python" tests/timestamp_server.py "$pki/tsa.cnf" "$pki/tsa-port" &
+tsa_server=$!
+trap 'kill $tsa_server 2>/dev/null' EXIT
+for _ in $(seq 50); do [ -s "$pki/tsa-port" ] && break; sleep 0.1; done
+tsa="http://127.0.0.1:$(cat "$pki/tsa-port")"
+# A port nothing listens on: a server that does not answer.
+unreachable="http://127.0.0.1:$("$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+token=(LAUNCHER_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so "LAUNCHER_SIGN_KEY=pkcs11:token=publisher;object=signkey"
+       LAUNCHER_SIGN_CERT="$pki/signer-chain.pem" LAUNCHER_SIGN_PIN="$pin" LAUNCHER_SIGN_ROOTS="$pki/roots.pem")
+
+# Every command line the release runs, to look for secrets in.
+argv=$PWD/$work/argv
+mkdir -p "$argv"
+for tool in osslsigncode openssl; do
+  printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>"%s/seen"\nexec /usr/bin/%s "$@"\n' "$argv" "$tool" >"$argv/$tool"
+  chmod +x "$argv/$tool"
+done
+secrets_kept() {  # secrets_kept SECRET: not on a command line, not in dist/ or the build folder
+  ! grep -qF -- "$1" "$argv/seen" && ! grep -rqF -- "$1" dist build/release
+}
+
+token_release() {
+  rm -f "$argv/seen"
+  env "${token[@]}" LAUNCHER_SIGN_TIMESTAMP_URL="$unreachable $tsa" PATH="$argv:$PATH" scripts/release.sh || return 1
+  local after_expiry
+  after_expiry=$(date -d '+3 days' +%s)
+  for exe in gamestart.exe gamestart-doctor.exe; do
+    osslsigncode verify -CAfile "$pki/root.pem" -TSA-CAfile "$pki/tsa-root.pem" -time "$after_expiry" \
+      -in "dist/$exe" >"$work/verify.log" || return 1
+    grep -q '^Signature verification: ok' "$work/verify.log" &&
+      grep -q '^Timestamp Server Signature verification: ok' "$work/verify.log" || return 1
+    grep -qE "^$exe time stamp: [0-9]{4}-[0-9]{2}-[0-9]{2} " dist/manifest.txt || return 1
+  done
+  grep -qx 'signer: O=Sky Games,CN=Sky Games Test' dist/manifest.txt &&
+    grep -qx "signer sha256: $(openssl x509 -in "$pki/signer.pem" -noout -fingerprint -sha256 | cut -d= -f2)" \
+      dist/manifest.txt && secrets_kept "$pin" && rm -rf "$work/token-dist" && cp -r dist "$work/token-dist"
+}
+check "release with a key on a token: verifies against the root alone, time-stamped, still after the certificate expires" \
+  token_release
+
+ca_pfx_release() {
+  rm -f "$argv/seen"
+  LAUNCHER_SIGN_PFX=$pki/publisher.pfx LAUNCHER_SIGN_PASSWORD=$(cat "$pki/password") \
+    LAUNCHER_SIGN_ROOTS=$pki/root.pem PATH="$argv:$PATH" scripts/release.sh || return 1
+  for exe in gamestart.exe gamestart-doctor.exe; do
+    osslsigncode verify -CAfile "$pki/root.pem" -in "dist/$exe" | grep -q '^Signature verification: ok' || return 1
+    grep -qx "$exe time stamp: not time-stamped" dist/manifest.txt || return 1
+  done
+  secrets_kept "$(cat "$pki/password")"
+}
+check "release with a CA-issued PFX: its intermediate travels with the signature" ca_pfx_release
+
+check "release refuses a wrong PIN" refused_release "the token refused LAUNCHER_SIGN_PIN" \
+  "${token[@]}" LAUNCHER_SIGN_PIN="not-$pin"
+check "release fails when no time-stamp server answers" refused_release "no time-stamp server gave" \
+  "${token[@]}" LAUNCHER_SIGN_TIMESTAMP_URL="$unreachable"
+check "release refuses a PFX and a token together" refused_release "are both set" \
+  "${token[@]}" LAUNCHER_SIGN_PFX="$pki/publisher.pfx"
+
+# A release rebuilds only from a commit; a tree with uncommitted changes is checked without.
+rebuild=()
+[ -n "$(git status --porcelain)" ] || rebuild=(--rebuild)
+verified_release() {
+  LAUNCHER_SIGN_ROOTS=$pki/roots.pem scripts/verify-release.sh "$work/token-dist" "${rebuild[@]}"
+}
+check "verify-release: a good release holds${rebuild:+, rebuilt from its commit}" verified_release
+one_byte_changed() {
+  rm -rf "$work/changed" && cp -r "$work/token-dist" "$work/changed"
+  printf '\001' | dd of="$work/changed/gamestart.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
+  ! LAUNCHER_SIGN_ROOTS=$pki/roots.pem scripts/verify-release.sh "$work/changed" 2>"$work/changed.log" &&
+    cat "$work/changed.log" && grep -qx 'verify-release: SHA256SUMS does not hold: gamestart.exe: FAILED' "$work/changed.log"
+}
+check "verify-release: one byte changed is named" one_byte_changed
 
 echo "release checks: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
