@@ -45,17 +45,11 @@ std::uint32_t WriteWholeFile(const std::u16string& path, std::string_view bytes)
 
 bool MoveFileExW(const char16_t* existing, const char16_t* replacement, std::uint32_t flags) {
   auto& world = TheWorld();
-  const auto from = world.written.find(existing);
-  std::uint32_t error = from == world.written.end() ? platform::kErrorFileNotFound : world.move_error;
-  if (error == 0 && world.written.count(replacement) != 0 && (flags & kMoveFileReplaceExisting) == 0)
-    error = kErrorFileExists;
-  if (error != 0) {
-    world.last_error = error;
-    return false;
-  }
-  std::string bytes = std::move(from->second);
-  world.written.erase(from);
-  world.written[replacement] = std::move(bytes);
+  const bool refused = world.written.count(replacement) != 0 && (flags & kMoveFileReplaceExisting) == 0;
+  world.last_error = refused ? kErrorFileExists : world.move_error;
+  if (world.last_error != 0) return false;
+  world.written[replacement] = std::move(world.written[existing]);
+  world.written.erase(existing);
   return true;
 }
 
