@@ -19,18 +19,26 @@ static inline void Record(const wchar_t *event, const wchar_t *text) {
   wchar_t log_path[MAX_PATH], image[MAX_PATH], line[8192];
   char utf8[4 * 8192];
   DWORD written;
-  HANDLE log;
+  HANDLE log, lock;
   int bytes;
   if (!GetEnvironmentVariableW(L"STANDIN_LOG", log_path, MAX_PATH)) return;
   GetModuleFileNameW(NULL, image, MAX_PATH);
   _snwprintf(line, 8191, L"%ls\t%I64u\t%lu\t%ls\t%ls\n", event, NowUnixMs(), GetCurrentProcessId(), image, text);
   line[8191] = 0;
   bytes = WideCharToMultiByte(CP_UTF8, 0, line, -1, utf8, sizeof utf8, NULL, NULL) - 1;
-  /* Several stand-ins may write at once: append mode keeps lines whole. */
+  /* Several stand-ins may write at once, and Wine's append mode is not atomic
+   * between processes (a line was seen lost): one writer at a time. */
+  lock = CreateMutexW(NULL, FALSE, L"standin-log");
+  if (lock) WaitForSingleObject(lock, 5000);
   log = CreateFileW(log_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS, 0, NULL);
-  if (log == INVALID_HANDLE_VALUE) return;
-  WriteFile(log, utf8, (DWORD)bytes, &written, NULL);
-  CloseHandle(log);
+  if (log != INVALID_HANDLE_VALUE) {
+    WriteFile(log, utf8, (DWORD)bytes, &written, NULL);
+    CloseHandle(log);
+  }
+  if (lock) {
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+  }
 }
 
 /* Milliseconds to linger, from "<own image>.linger" beside the exe; 0 without it. */
