@@ -110,7 +110,7 @@ if [ -n "$sign" ]; then
   untrusted=()
   [ ! -s "$intermediates" ] || untrusted=(-untrusted "$intermediates")
   openssl verify -CAfile "$roots" "${untrusted[@]}" "$signer" >"$private/chain.log" 2>&1 ||
-    fail "the certificate's chain ($subject) reaches no root in $(roots_name)"
+    fail "the certificate's chain ($subject) reaches no root in $(roots_name); are the CA's intermediates in LAUNCHER_SIGN_CERT or the PFX?"
   read -r -a timestamp_urls <<<"${LAUNCHER_SIGN_TIMESTAMP_URL:-}"
 fi
 
