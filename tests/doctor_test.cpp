@@ -72,12 +72,6 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
          w.files[u"C:\\G\\start.exe"] = {};
        },
        u"legacy key", true, {u"its own process name contains that too"}, {}},
-      {"Opera's stub, as its installer writes it",
-       [](sim::World& w) {
-         w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"C:\\Opera\\launcher.exe\" -- \"%1\"");
-         w.files[u"C:\\Opera\\launcher.exe"] = {};
-       },
-       u"legacy key", true, {u"whose name contains \"opera.exe\""}, {u"Opera's launcher.exe, which starts opera.exe"}},
       {"an expandable program path is not checked",
        [](sim::World& w) {
          w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"%ProgramFiles%\\B\\b.exe\" %1");
