@@ -24,24 +24,47 @@ Text PutAddress(View arguments, View address) {
   return text::ReplaceAll(arguments, kAddressPlaceholder, address);
 }
 
-bool FileExists(const char16_t* path) {
+FileState ClassifyFile(const char16_t* path) {
   using namespace platform;
   const std::uint32_t attributes = GetFileAttributesW(path);
   if (attributes == kInvalidFileAttributes) {
     const std::uint32_t error = GetLastError();
-    if (error == kErrorFileNotFound || error == kErrorPathNotFound || error == kErrorInvalidName) return false;
+    if (error == kErrorFileNotFound) return {FileKind::kAbsent};
+    if (error == kErrorPathNotFound) return {FileKind::kFolderAbsent};
+    if (error == kErrorInvalidName) return {FileKind::kInvalidName};
     // Locked files (a page file, a file open without sharing) refuse the
     // attribute query; the directory listing still sees them.
     FindData found{};
-    UniqueFind find(FindFirstFileW(path, &found));
-    return find && (found.dwFileAttributes & kFileAttributeDirectory) == 0;
+    const bool listed =
+        UniqueFind(FindFirstFileW(path, &found)) && (found.dwFileAttributes & kFileAttributeDirectory) == 0;
+    if (error == kErrorSharingViolation) return {FileKind::kLocked, listed};
+    if (error == kErrorAccessDenied) return {FileKind::kAccessDenied, listed};
+    return {FileKind::kUnreadable, listed, error};
   }
-  if ((attributes & kFileAttributeReparsePoint) == 0) return (attributes & kFileAttributeDirectory) == 0;
-  if ((attributes & kFileAttributeDirectory) != 0) return false;
+  const bool directory = (attributes & kFileAttributeDirectory) != 0;
+  if ((attributes & kFileAttributeReparsePoint) == 0) return {directory ? FileKind::kFolder : FileKind::kFile};
+  if (directory) return {FileKind::kLinkToFolder};
   // A file link: it exists if its target does. Opening follows the link.
-  UniqueFile file(CreateFileW(path, kGenericRead, kFileShareRead, nullptr, kOpenExisting, 0, kNoHandle));
-  return file || GetLastError() == kErrorSharingViolation;
+  const bool opened = static_cast<bool>(
+      UniqueFile(CreateFileW(path, kGenericRead, kFileShareRead, nullptr, kOpenExisting, 0, kNoHandle)));
+  return {opened || GetLastError() == kErrorSharingViolation ? FileKind::kLinkToFile : FileKind::kLinkTargetGone};
 }
+
+bool IsFile(const FileState& state) {
+  switch (state.kind) {
+    case FileKind::kFile:
+    case FileKind::kLinkToFile:
+      return true;
+    case FileKind::kLocked:
+    case FileKind::kAccessDenied:
+    case FileKind::kUnreadable:
+      return state.listed_as_file;
+    default:
+      return false;
+  }
+}
+
+bool FileExists(const char16_t* path) { return IsFile(ClassifyFile(path)); }
 
 void OpenIfPresent(const char16_t* path) {
   // Empty parameters and directory, not absent ones; the result is not looked at.

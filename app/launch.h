@@ -16,6 +16,29 @@ inline constexpr char16_t kGameProgram[] = u"fscommand\\wgame.exe";
 // or the address alone when there is no "%1".
 text::Text PutAddress(text::View arguments, text::View address);
 
+// What the file system says of a path, as the follow-up check asks it.
+enum class FileKind {
+  kFile,
+  kAbsent,
+  kFolderAbsent,
+  kInvalidName,
+  kFolder,
+  kLinkToFile,  // or to a file that is locked
+  kLinkToFolder,
+  kLinkTargetGone,  // the link's target cannot be opened
+  kLocked,          // these three: the attributes were refused, and the
+  kAccessDenied,    // folder listing decided
+  kUnreadable,
+};
+struct FileState {
+  FileKind kind;
+  bool listed_as_file = false;  // the folder listing shows it, and not as a folder
+  std::uint32_t error = 0;      // kUnreadable: what the attribute query failed with
+};
+FileState ClassifyFile(const char16_t* path);
+// Whether that is something to open: a file, or a link to one.
+bool IsFile(const FileState& state);
+
 // Whether path names something that is not a directory.
 bool FileExists(const char16_t* path);
 void OpenIfPresent(const char16_t* path);

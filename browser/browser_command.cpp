@@ -8,6 +8,7 @@ namespace browser {
 using text::Text;
 
 Command BrowserCommand;
+Discovery LastDiscovery;
 
 namespace {
 
@@ -28,28 +29,61 @@ Text ReadLatestProgId(TRegistry& registry) {
   return prog_id;
 }
 
+bool Stop(DiscoveryEnd end) {
+  LastDiscovery.end = end;
+  return false;
+}
+
+bool OpenOrStop(TRegistry& registry, text::View path, DiscoveryEnd end) {
+  if (registry.KeyExists(path) && registry.OpenKey(path)) return true;
+  LastDiscovery.key_error = static_cast<std::uint32_t>(registry.LastOpenError());
+  return Stop(end);
+}
+
+// The class's open command. One that raises, or reads as empty (absent,
+// say), is recorded as unreadable; an empty one is still split.
+Text ReadCommand(TRegistry& registry) {
+  LastDiscovery.end = DiscoveryEnd::kCommandUnreadable;
+  Text command = registry.ReadString(kDefaultValue);
+  LastDiscovery.command = command;
+  LastDiscovery.command_read = !command.empty();
+  return command;
+}
+
 // Vista and later: the user's choice names a class whose open command is used.
 bool ReadUserChoiceCommand(TRegistry& registry, Text* command) {
   registry.SetRootKey(platform::kCurrentUser);
   Text prog_id = ReadLatestProgId(registry);
-  if (prog_id.empty()) {
-    if (!registry.KeyExists(kUserChoiceKey) || !registry.OpenKey(kUserChoiceKey)) return false;
+  if (!prog_id.empty()) {
+    LastDiscovery.decided = ChoiceRecord::kNewerChoice;
+  } else {
+    if (!registry.KeyExists(kUserChoiceKey) || !registry.OpenKey(kUserChoiceKey)) {
+      LastDiscovery.key_error = static_cast<std::uint32_t>(registry.LastOpenError());
+      return Stop(LastDiscovery.key_error == platform::kErrorFileNotFound ? DiscoveryEnd::kNoChoice
+                                                                          : DiscoveryEnd::kChoiceUnreadable);
+    }
+    LastDiscovery.end = DiscoveryEnd::kChoiceUnreadable;  // should the read raise
     prog_id = registry.ReadString(kProgIdValue);
+    LastDiscovery.decided = ChoiceRecord::kLegacyChoice;
     registry.CloseKey();
   }
+  LastDiscovery.prog_id = prog_id;
   registry.SetRootKey(platform::kClassesRoot);
-  const Text path = prog_id + kOpenCommandSuffix;
-  if (!registry.KeyExists(path) || !registry.OpenKey(path)) return false;
-  *command = registry.ReadString(kDefaultValue);
+  // An empty choice names the classes' root itself.
+  const DiscoveryEnd no_command = prog_id.empty() ? DiscoveryEnd::kChoiceEmpty : DiscoveryEnd::kNoOpenCommand;
+  if (!OpenOrStop(registry, prog_id + kOpenCommandSuffix, no_command)) return false;
+  *command = ReadCommand(registry);
   return true;
 }
 
 // XP and earlier: the http class itself, and only a command naming an .exe.
 bool ReadHttpClassCommand(TRegistry& registry, Text* command) {
   registry.SetRootKey(platform::kClassesRoot);
-  if (!registry.KeyExists(kHttpOpenCommandKey) || !registry.OpenKey(kHttpOpenCommandKey)) return false;
-  *command = registry.ReadString(kDefaultValue);
-  return text::Contains(*command, u".exe");
+  if (!OpenOrStop(registry, kHttpOpenCommandKey, DiscoveryEnd::kNoOpenCommand)) return false;
+  *command = ReadCommand(registry);
+  if (command->empty()) return false;
+  LastDiscovery.decided = ChoiceRecord::kHttpClass;
+  return text::Contains(*command, u".exe") || Stop(DiscoveryEnd::kNoExe);
 }
 
 }  // namespace
@@ -64,17 +98,23 @@ Command SplitCommand(text::View command) {
 
 void ResolveDefaultBrowser() {
   try {
+    LastDiscovery = Discovery{};
     TRegistry registry;
     BrowserCommand.Program.clear();
 
     platform::OsVersionInfo version{};
     version.dwOSVersionInfoSize = platform::kOsVersionInfoSize;
     if (!platform::GetVersionExW(&version)) return;
+    LastDiscovery.major = version.dwMajorVersion;
+    LastDiscovery.minor = version.dwMinorVersion;
+    LastDiscovery.build = version.dwBuildNumber;
 
     Text command;
     const bool found = version.dwMajorVersion >= 6 ? ReadUserChoiceCommand(registry, &command)
                                                    : ReadHttpClassCommand(registry, &command);
-    if (found) BrowserCommand = SplitCommand(command);
+    if (!found) return;
+    BrowserCommand = SplitCommand(command);
+    if (!command.empty()) LastDiscovery.end = DiscoveryEnd::kFound;
   } catch (...) {
     // Any failure means no browser was found; nothing is reported.
   }

@@ -2,6 +2,8 @@
 // http links, split into the program and the text that follows it.
 #pragma once
 
+#include <cstdint>
+
 #include "text/text.h"
 
 namespace browser {
@@ -25,6 +27,35 @@ inline constexpr char16_t kHttpOpenCommandKey[] = u"http\\shell\\open\\command";
 
 // Process-wide: filled by ResolveDefaultBrowser, rewritten by the launch sequence.
 extern Command BrowserCommand;
+
+// Which record named the browser.
+enum class ChoiceRecord { kNone, kNewerChoice, kLegacyChoice, kHttpClass };
+
+// Where discovery ended: kFound when it split a command (whose Program may
+// still be empty), otherwise the step it stopped at.
+enum class DiscoveryEnd {
+  kFound,
+  kNoWindowsVersion,
+  kNoChoice,           // no user choice is recorded
+  kChoiceUnreadable,   // the choice's key refuses opening, or its value is no text
+  kChoiceEmpty,        // the choice names no class, and the classes' root has no command
+  kNoOpenCommand,      // the class (or, before Vista, http) has no open command
+  kCommandUnreadable,  // the open command is no text, or its read failed
+  kNoExe,              // before Vista: the http class's command names no ".exe"
+};
+
+// What ResolveDefaultBrowser saw, for whoever explains a run; the launcher
+// itself never looks at it.
+struct Discovery {
+  DiscoveryEnd end = DiscoveryEnd::kNoWindowsVersion;
+  ChoiceRecord decided = ChoiceRecord::kNone;
+  std::uint32_t major = 0, minor = 0, build = 0;  // the Windows version, when known
+  std::uint32_t key_error = 0;                    // the failed key open it stopped at, if any
+  text::Text prog_id;                             // as the choice named it
+  bool command_read = false;
+  text::Text command;  // as read, when command_read
+};
+extern Discovery LastDiscovery;
 
 // Never fails outwards: whatever goes wrong leaves Program empty.
 void ResolveDefaultBrowser();

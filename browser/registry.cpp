@@ -38,7 +38,11 @@ bool TRegistry::Open(View path, std::uint32_t rights, platform::UniqueKey* key) 
   platform::Key base = BaseFor(path, &relative);
   Text sub_key(relative);  // the call wants a terminated string
   platform::Key opened = platform::kNoKey;
-  if (platform::RegOpenKeyExW(base, sub_key.c_str(), 0, rights, &opened) != platform::kErrorSuccess) return false;
+  const std::int32_t status = platform::RegOpenKeyExW(base, sub_key.c_str(), 0, rights, &opened);
+  if (status != platform::kErrorSuccess) {
+    last_open_error_ = status;
+    return false;
+  }
   key->reset(opened);
   return true;
 }

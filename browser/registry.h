@@ -39,6 +39,8 @@ class TRegistry {
   // value. Missing or empty data reads as empty text.
   text::Text ReadString(text::View name) const;
   void CloseKey() { current_.reset(); }
+  // The Windows error of the last KeyExists or OpenKey that answered false.
+  std::int32_t LastOpenError() const { return last_open_error_; }
 
  private:
   // Path rule: a leading backslash means "from the root"; anything else is
@@ -48,6 +50,7 @@ class TRegistry {
 
   platform::Key root_ = platform::kCurrentUser;
   platform::UniqueKey current_;
+  mutable std::int32_t last_open_error_ = platform::kErrorSuccess;
 };
 
 }  // namespace browser

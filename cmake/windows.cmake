@@ -43,7 +43,7 @@ endif()
 
 # Start-up code both programs share: the runtime trims, the stack guard, and
 # the DLL search and heap hardening with the image's load configuration.
-set(windows_startup platform/win32_runtime.cpp platform/win32_stack_guard.cpp platform/win32_startup_hardening.cpp)
+set(windows_startup startup/win32_runtime.cpp startup/win32_stack_guard.cpp startup/win32_startup_hardening.cpp)
 # Debian's, which has python3-pefile.
 set(LAUNCHER_PYTHON /usr/bin/python3 CACHE FILEPATH "Python with pefile, for the post-link step")
 
@@ -70,7 +70,7 @@ target_link_libraries(launcher PRIVATE launcher_core advapi32 shell32 user32)
 target_link_options(launcher PRIVATE ${windows_link_flags})
 add_load_config(launcher)
 
-add_executable(doctor doctor/main.cpp platform/win32.cpp platform/doctor_win32.cpp platform/journal.cpp
+add_executable(doctor doctor/main.cpp platform/win32.cpp platform/doctor_win32.cpp doctor/journal.cpp doctor/io_win32.cpp
   ${windows_startup} ${CMAKE_BINARY_DIR}/generated/res/doctor.rc)
 set_target_properties(doctor PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME}-doctor)
 target_compile_options(doctor PRIVATE ${size_flags} ${hardening_flags})

@@ -1,14 +1,14 @@
 #include "doctor/cli.h"
 
+#include "doctor/console.h"
 #include "doctor/doctor.h"
 #include "doctor/messages.h"
-#include "platform/console.h"
 #include "platform/platform.h"
 #include "text/utf8.h"
 
 namespace doctor {
 
-using platform::report_io::LocalTime;
+using doctor::report_io::LocalTime;
 using text::Text;
 using text::View;
 
@@ -32,7 +32,7 @@ struct Folder {
 // reason in why.
 Text SaveIn(const Folder& folder, View launcher_name, const LocalTime& now, const std::string& bytes, bool json,
             Language language, Text* why) {
-  namespace io = platform::report_io;
+  namespace io = doctor::report_io;
   for (int attempt = 1; attempt < 100; ++attempt) {
     Text path = folder.path + u"\\" + ReportFileName(launcher_name, now, json, attempt);
     const std::uint32_t error = io::WriteWholeFile(path, bytes);
@@ -50,7 +50,7 @@ Text SaveIn(const Folder& folder, View launcher_name, const LocalTime& now, cons
 // first, then in its place, so that a failed write keeps the old file (and
 // the move stays on one volume). Answers 0, or the Windows error code.
 std::uint32_t ReplaceFile(const Text& path, const std::string& bytes) {
-  namespace io = platform::report_io;
+  namespace io = doctor::report_io;
   for (int attempt = 1; attempt < 100; ++attempt) {
     const Text beside = path + u"." + Decimal(static_cast<unsigned>(attempt)) + u".new";
     std::uint32_t error = io::WriteWholeFile(beside, bytes);
@@ -78,7 +78,7 @@ std::string FileBytes(View report, bool byte_order_mark) {
 }
 
 Text SaveForSupport(View launcher_name, View report, bool json, const LocalTime& time, Language language) {
-  namespace io = platform::report_io;
+  namespace io = doctor::report_io;
   const std::string bytes = FileBytes(report, !json);
   const Folder folders[] = {{Say(Message::kDesktop, language), io::DesktopFolder()},
                             {Say(Message::kCurrentFolder, language), io::CurrentFolder()},
@@ -96,8 +96,8 @@ Text SaveForSupport(View launcher_name, View report, bool json, const LocalTime&
 }
 
 int RunDoctor(View launcher_name, const std::vector<Text>& args) {
-  namespace io = platform::report_io;
-  namespace console = platform::console;
+  namespace io = doctor::report_io;
+  namespace console = doctor::console;
   const Language language = LanguageOf(io::GetUserDefaultUILanguage());
   bool json = false;
   Text out_path;  // empty: the console

@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "doctor/messages.h"
-#include "platform/report_io.h"
+#include "doctor/report_io.h"
 #include "text/text.h"
 
 namespace doctor {
 
 // "NAME-doctor-report-2026-12-09-140322.txt" (".json"); from the second try
 // on, "-2", "-3"... before the extension, so no run overwrites another.
-text::Text ReportFileName(text::View launcher_name, const platform::report_io::LocalTime& time, bool json, int attempt);
+text::Text ReportFileName(text::View launcher_name, const doctor::report_io::LocalTime& time, bool json, int attempt);
 
 // UTF-8 with CR LF line ends, as Notepad on Windows 7 and later opens it;
 // with a byte-order mark for text, without one for JSON, which forbids it.
@@ -24,7 +24,7 @@ std::string FileBytes(text::View report, bool byte_order_mark);
 // temporary folder that takes it, named for time; answers the one line to
 // tell the player, in their language.
 text::Text SaveForSupport(text::View launcher_name, text::View report, bool json,
-                          const platform::report_io::LocalTime& time, Language language);
+                          const doctor::report_io::LocalTime& time, Language language);
 
 // The whole program; answers its exit status.
 int RunDoctor(text::View launcher_name, const std::vector<text::Text>& args);

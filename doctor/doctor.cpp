@@ -6,14 +6,16 @@
 #include "app/launch.h"
 #include "browser/browser_command.h"
 #include "browser/registry.h"
-#include "platform/journal.h"
-#include "platform/report_io.h"
+#include "doctor/journal.h"
+#include "doctor/report_io.h"
 #include "watch/watch.h"
 
 namespace doctor {
 
-using platform::journal::Entry;
-using platform::journal::Kind;
+using browser::ChoiceRecord;
+using browser::DiscoveryEnd;
+using journal::Entry;
+using journal::Kind;
 using text::Text;
 using text::View;
 
@@ -39,14 +41,14 @@ Text TypeName(std::uint32_t type) {
   return type < std::size(names) ? Ascii(names[type]) : u"type " + Decimal(type);
 }
 
-Text ErrorOutcome(std::int32_t status) {
-  switch (status) {
-    case 2:
+Text ErrorOutcome(std::uint32_t error) {
+  switch (error) {
+    case platform::kErrorFileNotFound:
       return u"absent";
-    case 5:
+    case platform::kErrorAccessDenied:
       return u"access denied";
     default:
-      return u"failed with error " + Decimal(static_cast<std::uint32_t>(status));
+      return u"failed with error " + Decimal(error);
   }
 }
 
@@ -55,78 +57,97 @@ bool IsText(std::uint32_t type) { return type == platform::kRegSz || type == pla
 RegistryStep Describe(const Entry& e) {
   if (e.kind == Kind::KeyOpen) {
     const bool probe = e.rights == browser::TRegistry::kProbeRights;
-    Text outcome = e.status == 0 ? Text(probe ? u"found" : u"opened") : ErrorOutcome(e.status);
+    Text outcome = e.status == platform::kErrorSuccess ? Text(probe ? u"found" : u"opened")
+                                                       : ErrorOutcome(static_cast<std::uint32_t>(e.status));
     return {probe ? u"look for key" : u"open key for reading", e.path, u"", outcome};
   }
   const Text value = e.name.empty() ? u"(default)" : e.name;
   if (!e.with_buffer) {
-    Text outcome = e.status != 0 ? ErrorOutcome(e.status)
-                   : e.size == 0 ? Text(u"empty")
-                                 : TypeName(e.type) + u", " + Decimal(e.size) + u" bytes";
+    Text outcome = e.status != platform::kErrorSuccess ? ErrorOutcome(static_cast<std::uint32_t>(e.status))
+                   : e.size == 0                       ? Text(u"empty")
+                                                       : TypeName(e.type) + u", " + Decimal(e.size) + u" bytes";
     return {u"query value", e.path, value, outcome};
   }
-  Text outcome = e.status != 0     ? u"read failed with error " + Decimal(static_cast<std::uint32_t>(e.status))
+  Text outcome = e.status != platform::kErrorSuccess
+                     ? u"read failed with error " + Decimal(static_cast<std::uint32_t>(e.status))
                  : !IsText(e.type) ? u"not text (" + TypeName(e.type) + u")"
                  : e.text.empty()  ? Text(u"empty")
                                    : Quoted(e.text);
   return {u"read value", e.path, value, outcome};
 }
 
-bool Is(const Entry& e, View root, View key) { return e.path == Text(root) + u"\\" + Text(key); }
-
 struct Stop {
   Text reason;
   Message advice;
 };
 
-// Why discovery found no program, from where its steps ended, and what the
-// player can do about it.
-Stop StopReason(const Report& r, const std::vector<Entry>& journal) {
-  if (!r.version_known) return {u"the Windows version could not be read", Message::kVersionUnknown};
-  const Entry* last = nullptr;
-  for (const Entry& e : journal)
-    if (e.kind == Kind::KeyOpen || e.kind == Kind::ValueQuery) last = &e;
-  const bool vista = r.major >= 6;
-  if (last == nullptr) return {u"no registry key was read", Message::kNoUserChoice};
-  if (last->kind == Kind::KeyOpen && last->status != 0) {
-    const Text outcome = ErrorOutcome(last->status);
-    if (!vista) return {u"the http class has no open command (" + outcome + u")", Message::kNoUserChoice};
-    if (Is(*last, u"HKCU", browser::kUserChoiceKey))
-      return {u"no default browser is recorded for http links (the UserChoice key is " + outcome + u")",
-              last->status == 2 ? Message::kNoUserChoice : Message::kChoiceUnreadable};
-    // An empty ProgId names no class at all.
-    return {u"the chosen class " + Quoted(r.prog_id) + u" has no usable open command (" + outcome +
-                u"): a packaged browser, or one that was uninstalled",
-            r.prog_id.empty() ? Message::kNoUserChoice : Message::kClassWithoutCommand};
+// A value that could not be read is the Registry section's last line.
+Stop ValueStop(View value_name, const std::vector<RegistryStep>& steps, Message advice) {
+  const RegistryStep last = steps.empty() ? RegistryStep{} : steps.back();
+  return {u"the value " + Quoted(value_name) + u" of " + last.key + u" is " + last.outcome, advice};
+}
+
+// Why discovery found no program, as it recorded it, and what the player can
+// do about it.
+Stop StopReason(const browser::Discovery& d, const std::vector<RegistryStep>& steps) {
+  const Text key_outcome = ErrorOutcome(d.key_error);
+  switch (d.end) {
+    case DiscoveryEnd::kNoWindowsVersion:
+      return {u"the Windows version could not be read", Message::kVersionUnknown};
+    case DiscoveryEnd::kNoChoice:
+    case DiscoveryEnd::kChoiceUnreadable:
+      if (d.key_error == 0) return ValueStop(browser::kProgIdValue, steps, Message::kChoiceUnreadable);
+      return {u"no default browser is recorded for http links (the UserChoice key is " + key_outcome + u")",
+              d.end == DiscoveryEnd::kNoChoice ? Message::kNoUserChoice : Message::kChoiceUnreadable};
+    case DiscoveryEnd::kCommandUnreadable:
+      return ValueStop(u"", steps, Message::kClassWithoutCommand);
+    case DiscoveryEnd::kChoiceEmpty:
+    case DiscoveryEnd::kNoOpenCommand:
+      if (d.major < 6) return {u"the http class has no open command (" + key_outcome + u")", Message::kNoUserChoice};
+      // An empty ProgId names no class at all.
+      return {u"the chosen class " + Quoted(d.prog_id) + u" has no usable open command (" + key_outcome +
+                  u"): a packaged browser, or one that was uninstalled",
+              d.end == DiscoveryEnd::kChoiceEmpty ? Message::kNoUserChoice : Message::kClassWithoutCommand};
+    case DiscoveryEnd::kNoExe:
+      return {u"the http class's command names no \".exe\"", Message::kNoQuotedProgram};
+    case DiscoveryEnd::kFound:
+      break;
   }
-  if (last->kind == Kind::ValueQuery && (last->status != 0 || (last->with_buffer && !IsText(last->type))))
-    return {u"the value " + Quoted(last->name) + u" of " + last->path + u" is " + Describe(*last).outcome,
-            last->path.rfind(u"HKCU\\", 0) == 0 ? Message::kChoiceUnreadable : Message::kClassWithoutCommand};
-  if (!vista && !text::Contains(r.command, u".exe"))
-    return {u"the http class's command names no \".exe\"", Message::kNoQuotedProgram};
-  return {u"the open command has no quoted program path (" + Quoted(r.command) + u"), so no program is found in it",
+  return {u"the open command has no quoted program path (" + Quoted(d.command) + u"), so no program is found in it",
           Message::kNoQuotedProgram};
 }
 
-Text FileWhy(const char16_t* path, bool present) {
-  using namespace platform;
-  const std::uint32_t attributes = GetFileAttributesW(path);
-  if (attributes == kInvalidFileAttributes) {
-    const std::uint32_t error = GetLastError();
-    if (error == kErrorFileNotFound) return u"not found";
-    if (error == kErrorPathNotFound) return u"its folder is not found";
-    if (error == kErrorInvalidName) return u"not a valid name";
-    const Text listing = present ? u"the folder listing shows it" : u"the folder listing does not show it";
-    if (error == kErrorSharingViolation) return u"locked by another program; " + listing;
-    if (error == kErrorAccessDenied) return u"access denied; " + listing;
-    return u"unreadable (error " + Decimal(error) + u"); " + listing;
+Text Listing(const app::FileState& state) {
+  return state.listed_as_file ? u"the folder listing shows it" : u"the folder listing does not show it";
+}
+
+Text FileWhy(const app::FileState& state) {
+  using app::FileKind;
+  switch (state.kind) {
+    case FileKind::kFile:
+      return u"a file";
+    case FileKind::kAbsent:
+      return u"not found";
+    case FileKind::kFolderAbsent:
+      return u"its folder is not found";
+    case FileKind::kInvalidName:
+      return u"not a valid name";
+    case FileKind::kFolder:
+      return u"a folder, not a file";
+    case FileKind::kLinkToFile:
+      return u"a link to a file";
+    case FileKind::kLinkToFolder:
+      return u"a link to a folder, not a file";
+    case FileKind::kLinkTargetGone:
+      return u"a link whose target is missing or cannot be opened";
+    case FileKind::kLocked:
+      return u"locked by another program; " + Listing(state);
+    case FileKind::kAccessDenied:
+      return u"access denied; " + Listing(state);
+    case FileKind::kUnreadable:
+      break;
   }
-  const bool directory = (attributes & kFileAttributeDirectory) != 0;
-  if ((attributes & kFileAttributeReparsePoint) != 0) {
-    if (directory) return u"a link to a folder, not a file";
-    return present ? u"a link to a file" : u"a link whose target is missing or cannot be opened";
-  }
-  return directory ? u"a folder, not a file" : u"a file";
+  return u"unreadable (error " + Decimal(state.error) + u"); " + Listing(state);
 }
 
 // The processes the watch would count, and which of them have a window the
@@ -195,52 +216,42 @@ Report Diagnose(View launcher_name) {
   app::RunLauncher();
 
   Report r;
-  const std::vector<Entry>& journal = platform::journal::Entries();
-  std::vector<Text> opened;
-  for (const Entry& e : journal) {
-    switch (e.kind) {
-      case Kind::Version:
-        r.version_known = e.status == 0;
-        r.major = e.major;
-        r.minor = e.minor;
-        r.build = e.build;
-        break;
-      case Kind::KeyOpen:
-      case Kind::ValueQuery:
-        r.steps.push_back(Describe(e));
-        break;
-      case Kind::Launch:
-        r.launch_file = e.path;
-        r.launch_parameters = e.name;
-        break;
-      case Kind::Open:
-        opened.push_back(e.path);
-        break;
-    }
-    if (e.kind != Kind::ValueQuery || !e.with_buffer || e.status != 0 || !IsText(e.type)) continue;
-    if (Is(e, u"HKCU", browser::kUserChoiceLatestKey) && e.name == browser::kLatestProgIdValue && !e.text.empty()) {
-      r.prog_id = e.text;
-      r.prog_id_source = u"newer key";
-    } else if (Is(e, u"HKCU", browser::kUserChoiceKey) && e.name == browser::kProgIdValue) {
-      r.prog_id = e.text;
-      r.prog_id_source = u"legacy key";
-    } else if (e.name.empty() && e.path.rfind(u"HKCR\\", 0) == 0) {
-      r.command_read = true;
-      r.command = e.text;
-    }
-  }
+  const browser::Discovery& d = browser::LastDiscovery;
+  r.version_known = d.end != DiscoveryEnd::kNoWindowsVersion;
+  r.major = d.major;
+  r.minor = d.minor;
+  r.build = d.build;
   if (r.version_known)
     r.lookup = r.major >= 6 ? u"the user's choice for http links (Windows Vista and later)"
                             : u"the http class's open command (Windows XP and earlier)";
-  if (r.version_known && r.major < 6 && r.command_read) {
-    r.prog_id = u"http";
-    r.prog_id_source = u"http class";
+  for (const Entry& e : journal::Entries()) r.steps.push_back(Describe(e));
+  r.decided = d.decided;
+  switch (d.decided) {
+    case ChoiceRecord::kNewerChoice:
+      r.prog_id = d.prog_id;
+      r.prog_id_source = u"newer key";
+      break;
+    case ChoiceRecord::kLegacyChoice:
+      r.prog_id = d.prog_id;
+      r.prog_id_source = u"legacy key";
+      break;
+    case ChoiceRecord::kHttpClass:
+      r.prog_id = u"http";
+      r.prog_id_source = u"http class";
+      break;
+    case ChoiceRecord::kNone:
+      break;
   }
+  r.command_read = d.command_read;
   if (r.command_read) {
+    r.command = d.command;
     const browser::Command split = browser::SplitCommand(r.command);
     r.program = split.Program;
     r.arguments = split.Arguments;
   }
+  // What the launcher asked the shell to start.
+  r.launch_file = browser::BrowserCommand.Program;
+  r.launch_parameters = browser::BrowserCommand.Arguments;
 
   r.browser_found = !browser::BrowserCommand.Program.empty();
   if (r.browser_found) {
@@ -256,19 +267,18 @@ Report Diagnose(View launcher_name) {
     r.launcher_name_matches = watch::ImageNameMatches(Text(launcher_name) + u".exe", r.watched_name);
     if (r.program_file_missing) r.what_to_do.push_back(Message::kBrowserMissing);
   } else {
-    const Stop stop = StopReason(r, journal);
+    const Stop stop = StopReason(d, r.steps);
     r.stop_reason = stop.reason;
     r.what_to_do.push_back(stop.advice);
   }
 
   // The player double-clicks the doctor in the game's folder; the launcher
   // looks in whatever folder it was started in.
-  const Text game_folder = platform::report_io::OwnFolder();
+  const Text game_folder = doctor::report_io::OwnFolder();
   bool beside_the_doctor = false;
   for (const char16_t* path : {app::kPlayShortcut, app::kGameProgram}) {
-    FollowUp f{path, false, u""};
-    for (const Text& o : opened) f.present = f.present || o == path;
-    f.why = FileWhy(path, f.present);
+    const app::FileState state = app::ClassifyFile(path);
+    FollowUp f{path, app::IsFile(state), FileWhy(state)};
     beside_the_doctor = beside_the_doctor ||
                         (!f.present && !game_folder.empty() && app::FileExists((game_folder + u"\\" + path).c_str()));
     r.follow_ups.push_back(std::move(f));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "browser/browser_command.h"
 #include "doctor/messages.h"
 #include "text/text.h"
 
@@ -39,6 +40,7 @@ struct Report {
   text::Text lookup;  // which registry lookup that version selects
 
   std::vector<RegistryStep> steps;
+  browser::ChoiceRecord decided = browser::ChoiceRecord::kNone;
   text::Text prog_id, prog_id_source;  // source: "newer key", "legacy key", "http class", or empty
 
   bool command_read = false;

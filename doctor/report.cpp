@@ -68,11 +68,11 @@ Text FormatText(const Report& r) {
     if (!s.value.empty()) out += u", value \"" + s.value + u"\"";
     out += u": " + s.outcome + u"\n";
   }
-  if (r.prog_id_source == u"http class")
+  if (r.decided == browser::ChoiceRecord::kHttpClass)
     out += u"  class \"http\": Windows XP and earlier use its open command directly\n";
-  else if (!r.prog_id_source.empty())
+  else if (r.decided != browser::ChoiceRecord::kNone)
     out += u"  ProgId \"" + r.prog_id + u"\", from the " + r.prog_id_source +
-           (r.prog_id_source == u"newer key" ? u" (set by Windows 11 24H2 and later)" : u"") + u"\n";
+           (r.decided == browser::ChoiceRecord::kNewerChoice ? u" (set by Windows 11 24H2 and later)" : u"") + u"\n";
 
   out += u"\nBrowser command\n";
   if (r.command_read) {
@@ -161,8 +161,9 @@ Text FormatJson(const Report& r) {
                               .Field(u"current_folder", Json(r.current_folder))
                               .Close());
   report.Field(u"windows", windows.Close()).Field(u"registry", u"[" + steps + u"]");
-  report.Field(u"prog_id", r.prog_id_source.empty() ? Text(u"null") : Json(r.prog_id));
-  report.Field(u"prog_id_source", r.prog_id_source.empty() ? Text(u"null") : Json(r.prog_id_source));
+  const bool decided = r.decided != browser::ChoiceRecord::kNone;
+  report.Field(u"prog_id", decided ? Json(r.prog_id) : Text(u"null"));
+  report.Field(u"prog_id_source", decided ? Json(r.prog_id_source) : Text(u"null"));
   report.Field(u"command", r.command_read ? Json(r.command) : Text(u"null"));
   report.Field(u"program", Json(r.program)).Field(u"arguments", Json(r.arguments));
   report.Field(u"browser_found", Json(r.browser_found));

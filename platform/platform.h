@@ -1,6 +1,12 @@
 // The only door to Windows. One function per Win32 call the launcher makes,
-// with the same arguments and results, in portable types. The Windows build
-// links win32.cpp; the host tests link a simulated Windows instead.
+// with the same arguments and results, in portable types, and only the
+// constants the logic needs. Each binary links one set of layers:
+//   launcher: win32.cpp + win32_launch.cpp
+//   doctor:   win32.cpp + doctor_win32.cpp (registry reads journaled, shell
+//             calls refused)
+//   tests:    tests/sim/ (a simulated Windows)
+// The doctor's console and report files, and the start-up hardening
+// (startup/), are not part of this door.
 #pragma once
 
 #include <cstdint>
@@ -25,28 +31,20 @@ inline constexpr std::int32_t kErrorSuccess = 0;
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorPathNotFound = 3;
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
-inline constexpr std::uint32_t kErrorInvalidHandle = 6;
-inline constexpr std::uint32_t kErrorNoMoreFiles = 18;
 inline constexpr std::uint32_t kErrorSharingViolation = 32;
-inline constexpr std::uint32_t kErrorBadLength = 24;
 inline constexpr std::uint32_t kErrorInvalidName = 123;
-inline constexpr std::uint32_t kErrorMoreData = 234;
 
 // Registry.
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
-inline constexpr std::uint32_t kRegBinary = 3;
-inline constexpr std::uint32_t kRegDword = 4;
 inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
 inline constexpr std::uint32_t kKeyEnumerateSubKeys = 0x0008;
 inline constexpr std::uint32_t kStandardRightsRead = 0x00020000;
 inline constexpr std::uint32_t kKeyRead = 0x00020019;
-inline constexpr std::uint32_t kKeyAllAccess = 0x000F003F;
 
 // Files.
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
-inline constexpr std::uint32_t kFileAttributeNormal = 0x80;
 inline constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;
 inline constexpr std::uint32_t kGenericRead = 0x80000000;
 inline constexpr std::uint32_t kFileShareRead = 0x1;

@@ -34,7 +34,7 @@ failed=$((failed + host_failed))
 
 echo "== style: clang-format and clang-tidy"
 program=(app/launch.cpp browser/*.cpp watch/watch.cpp text/text.cpp doctor/doctor.cpp doctor/report.cpp doctor/cli.cpp doctor/messages.cpp text/utf8.cpp
-         platform/journal.cpp)
+         doctor/journal.cpp)
 {
   style_passed=0 style_failed=0
   if clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h' | grep -v '^tests/e2e/'); then

@@ -6,6 +6,14 @@ namespace {
 
 using browser::BrowserCommand;
 using browser::SplitCommand;
+using End = browser::DiscoveryEnd;
+using Decided = browser::ChoiceRecord;
+
+// What discovery records of how it ended.
+struct Record {
+  End end;
+  Decided decided;
+};
 
 constexpr char16_t kQuoted[] = u"\"C:\\Browser\\browser.exe\" -osint -url \"%1\"";
 constexpr char16_t kProgram[] = u"\"C:\\Browser\\browser.exe\"";
@@ -44,6 +52,10 @@ class DiscoveryTest : public SimTest {
     world().major_version = major_version;
     browser::ResolveDefaultBrowser();
   }
+  static void ExpectRecord(const Record& expected) {
+    EXPECT_EQ(browser::LastDiscovery.end, expected.end);
+    EXPECT_EQ(browser::LastDiscovery.decided, expected.decided);
+  }
 };
 
 TEST_F(DiscoveryTest, VistaAndLaterFollowTheUserChoice) {
@@ -51,124 +63,198 @@ TEST_F(DiscoveryTest, VistaAndLaterFollowTheUserChoice) {
     const char* what;
     std::function<void(sim::World&)> setup;
     std::u16string program, arguments;
+    Record record;
   } cases[] = {
-      {"found", [](sim::World&) {}, u"\"C:\\Browser\\browser.exe\"", u" -osint -url \"%1\""},
-      {"no user choice", [](sim::World& w) { w.keys.erase(kUserChoice); }, u"", u""},
-      {"user choice opens read-only", [](sim::World& w) { w.KeyAt(kUserChoice).granted = platform::kKeyRead; },
-       u"\"C:\\Browser\\browser.exe\"", u" -osint -url \"%1\""},
+      {"found",
+       [](sim::World&) {},
+       u"\"C:\\Browser\\browser.exe\"",
+       u" -osint -url \"%1\"",
+       {End::kFound, Decided::kLegacyChoice}},
+      {"no user choice", [](sim::World& w) { w.keys.erase(kUserChoice); }, u"", u"", {End::kNoChoice, Decided::kNone}},
+      {"user choice opens read-only",
+       [](sim::World& w) { w.KeyAt(kUserChoice).granted = platform::kKeyRead; },
+       u"\"C:\\Browser\\browser.exe\"",
+       u" -osint -url \"%1\"",
+       {End::kFound, Decided::kLegacyChoice}},
       {"class command opens read-only",
        [](sim::World& w) { w.KeyAt(u"HKCR\\Br.HTML\\shell\\open\\command").granted = platform::kKeyRead; },
-       u"\"C:\\Browser\\browser.exe\"", u" -osint -url \"%1\""},
-      {"user choice refuses reading", [](sim::World& w) { w.KeyAt(kUserChoice).granted = 0x20009; }, u"", u""},
-      {"no class command", [](sim::World& w) { w.keys.erase(u"HKCR\\Br.HTML\\shell\\open\\command"); }, u"", u""},
+       u"\"C:\\Browser\\browser.exe\"",
+       u" -osint -url \"%1\"",
+       {End::kFound, Decided::kLegacyChoice}},
+      {"user choice refuses reading",
+       [](sim::World& w) { w.KeyAt(kUserChoice).granted = 0x20009; },
+       u"",
+       u"",
+       {End::kChoiceUnreadable, Decided::kNone}},
+      {"no class command",
+       [](sim::World& w) { w.keys.erase(u"HKCR\\Br.HTML\\shell\\open\\command"); },
+       u"",
+       u"",
+       {End::kNoOpenCommand, Decided::kLegacyChoice}},
       {"Progid of a non-text type",
        [](sim::World& w) {
-         w.SetRaw(kUserChoice, u"Progid", platform::kRegDword, {1, 0, 0, 0});
+         w.SetRaw(kUserChoice, u"Progid", sim::kRegDword, {1, 0, 0, 0});
        },
-       u"", u""},
+       u"",
+       u"",
+       {End::kChoiceUnreadable, Decided::kNone}},
       {"Progid read fails",
        [](sim::World& w) {
          w.keys[kUserChoice].values[u"Progid"].after_size_query = std::vector<std::uint8_t>(64, 'x');
        },
-       u"", u""},
-      {"Progid is used untrimmed", [](sim::World& w) { w.SetString(kUserChoice, u"Progid", u"Br.HTML "); }, u"", u""},
+       u"",
+       u"",
+       {End::kChoiceUnreadable, Decided::kNone}},
+      {"Progid is used untrimmed",
+       [](sim::World& w) { w.SetString(kUserChoice, u"Progid", u"Br.HTML "); },
+       u"",
+       u"",
+       {End::kNoOpenCommand, Decided::kLegacyChoice}},
       {"empty Progid resolves from the root of the classes",
        [](sim::World& w) {
          w.SetString(kUserChoice, u"Progid", u"");
          w.SetString(u"HKCR\\shell\\open\\command", u"", u"\"C:\\Root\\r.exe\"");
        },
-       u"\"C:\\Root\\r.exe\"", u""},
-      {"no .exe test here", [](sim::World& w) { w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"x\" y"); },
-       u"\"x\"", u" y"},
+       u"\"C:\\Root\\r.exe\"",
+       u"",
+       {End::kFound, Decided::kLegacyChoice}},
+      {"empty Progid, and the classes' root has no command",
+       [](sim::World& w) { w.SetString(kUserChoice, u"Progid", u""); },
+       u"",
+       u"",
+       {End::kChoiceEmpty, Decided::kLegacyChoice}},
+      {"class command of a non-text type",
+       [](sim::World& w) {
+         w.SetRaw(u"HKCR\\Br.HTML\\shell\\open\\command", u"", sim::kRegDword, {1, 0, 0, 0});
+       },
+       u"",
+       u"",
+       {End::kCommandUnreadable, Decided::kLegacyChoice}},
+      {"class command without its value: split, and recorded as unreadable",
+       [](sim::World& w) { w.KeyAt(u"HKCR\\Br.HTML\\shell\\open\\command").values.clear(); },
+       u"",
+       u"",
+       {End::kCommandUnreadable, Decided::kLegacyChoice}},
+      {"no .exe test here",
+       [](sim::World& w) { w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"x\" y"); },
+       u"\"x\"",
+       u" y",
+       {End::kFound, Decided::kLegacyChoice}},
       {"no user choice: the classes root's own command is not consulted",
        [](sim::World& w) {
          w.keys.erase(kUserChoice);
          w.SetString(u"HKCR\\shell\\open\\command", u"", u"\"C:\\Root\\r.exe\"");
        },
-       u"", u""},
+       u"",
+       u"",
+       {End::kNoChoice, Decided::kNone}},
       {"never falls back on the http class",
        [](sim::World& w) {
          w.keys.erase(kUserChoice);
          w.SetString(kHttpCommand, u"", kQuoted);
        },
-       u"", u""},
+       u"",
+       u"",
+       {End::kNoChoice, Decided::kNone}},
       {"expandable command is split unexpanded",
        [](sim::World& w) {
          w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"%LOCALAPPDATA%\\b.exe\" %1",
                      platform::kRegExpandSz);
        },
-       u"\"%LOCALAPPDATA%\\b.exe\"", u" %1"},
+       u"\"%LOCALAPPDATA%\\b.exe\"",
+       u" %1",
+       {End::kFound, Decided::kLegacyChoice}},
       // Windows 11 24H2 and later: the newer choice first, the legacy one when it is unusable.
-      {"newer choice wins over a stale legacy one", [](sim::World& w) { NewerChoice(w); }, kNewProgram, u" %1"},
+      {"newer choice wins over a stale legacy one",
+       [](sim::World& w) { NewerChoice(w); },
+       kNewProgram,
+       u" %1",
+       {End::kFound, Decided::kNewerChoice}},
       {"newer choice alone",
        [](sim::World& w) {
          w.keys.erase(kUserChoice);
          NewerChoice(w);
        },
-       kNewProgram, u" %1"},
-      {"newer key without its value", [](sim::World& w) { w.KeyAt(kUserChoiceLatest); }, kProgram, kArguments},
+       kNewProgram,
+       u" %1",
+       {End::kFound, Decided::kNewerChoice}},
+      {"newer key without its value",
+       [](sim::World& w) { w.KeyAt(kUserChoiceLatest); },
+       kProgram,
+       kArguments,
+       {End::kFound, Decided::kLegacyChoice}},
       {"newer value empty",
        [](sim::World& w) {
          NewerChoice(w);
          w.SetString(kUserChoiceLatest, u"ProgId", u"");
        },
-       kProgram, kArguments},
+       kProgram,
+       kArguments,
+       {End::kFound, Decided::kLegacyChoice}},
       {"newer value a DWORD",
        [](sim::World& w) {
          NewerChoice(w);
-         w.SetRaw(kUserChoiceLatest, u"ProgId", platform::kRegDword, {1, 0, 0, 0});
+         w.SetRaw(kUserChoiceLatest, u"ProgId", sim::kRegDword, {1, 0, 0, 0});
        },
-       kProgram, kArguments},
+       kProgram,
+       kArguments,
+       {End::kFound, Decided::kLegacyChoice}},
       {"newer value read fails",
        [](sim::World& w) {
          NewerChoice(w);
          w.keys[kUserChoiceLatest].values[u"ProgId"].after_size_query = std::vector<std::uint8_t>(64, 'x');
        },
-       kProgram, kArguments},
+       kProgram,
+       kArguments,
+       {End::kFound, Decided::kLegacyChoice}},
       {"newer key refuses reading",
        [](sim::World& w) {
          NewerChoice(w);
          w.KeyAt(kUserChoiceLatest).granted = 0x20009;
        },
-       kProgram, kArguments},
+       kProgram,
+       kArguments,
+       {End::kFound, Decided::kLegacyChoice}},
       {"newer class without a command: no second try",
        [](sim::World& w) {
          NewerChoice(w);
          w.keys.erase(u"HKCR\\New.HTML\\shell\\open\\command");
        },
-       u"", u""},
+       u"",
+       u"",
+       {End::kNoOpenCommand, Decided::kNewerChoice}},
   };
-  for (const auto& c : cases) {
-    SetUp();
+  ForEachRow(cases, [&](const Case& c) {
     RegisterUserChoice(u"Br.HTML", kQuoted);
     c.setup(world());
     Resolve(10);
-    EXPECT_EQ(BrowserCommand.Program, c.program) << c.what;
-    EXPECT_EQ(BrowserCommand.Arguments, c.arguments) << c.what;
-    EXPECT_TRUE(world().open_handles.empty()) << c.what;
-  }
+    EXPECT_EQ(BrowserCommand.Program, c.program);
+    EXPECT_EQ(BrowserCommand.Arguments, c.arguments);
+    ExpectRecord(c.record);
+  });
 }
 
 TEST_F(DiscoveryTest, XpAndEarlierReadTheHttpClassAndWantAnExe) {
   struct Case {
     const char16_t* command;
     std::u16string program, arguments;
+    End end;
   } cases[] = {
-      {kQuoted, u"\"C:\\Browser\\browser.exe\"", u" -osint -url \"%1\""},
-      {u"\"C:\\BROWSER\\BROWSER.EXE\" \"%1\"", u"", u""},  // the test is case-sensitive
-      {u"\"C:\\b\\b.exe.bak\"", u"\"C:\\b\\b.exe.bak\"", u""},
-      {u"rundll32 url.dll,FileProtocolHandler %1", u"", u""},
+      {kQuoted, u"\"C:\\Browser\\browser.exe\"", u" -osint -url \"%1\"", End::kFound},
+      {u"\"C:\\BROWSER\\BROWSER.EXE\" \"%1\"", u"", u"", End::kNoExe},  // the test is case-sensitive
+      {u"\"C:\\b\\b.exe.bak\"", u"\"C:\\b\\b.exe.bak\"", u"", End::kFound},
+      {u"rundll32 url.dll,FileProtocolHandler %1", u"", u"", End::kNoExe},
   };
   for (std::uint32_t major : {5u, 4u}) {
-    for (const auto& c : cases) {
-      SetUp();
+    ForEachRow(cases, [&](const Case& c) {
       RegisterUserChoice(u"Other.HTML", u"\"C:\\Other\\other.exe\"");  // neither choice is consulted before Vista
       NewerChoice(world());
       world().SetString(kHttpCommand, u"", c.command);
       Resolve(major);
       EXPECT_EQ(BrowserCommand.Program, c.program);
       EXPECT_EQ(BrowserCommand.Arguments, c.arguments);
-    }
+      ExpectRecord({c.end, Decided::kHttpClass});
+    });
   }
 }
 
@@ -178,23 +264,36 @@ TEST_F(DiscoveryTest, EverySilentStopEmptiesProgramAndLeavesArgumentsAsTheyWere)
     std::uint32_t major_version;
     std::function<void(sim::World&)> setup;
     std::size_t key_opens;  // RegOpenKeyExW calls before the stop
+    Record record;
   } cases[] = {
-      {"version query fails", 10, [](sim::World& w) { w.version_fails = true; }, 0},
-      {"no user choice", 10, [](sim::World& w) { w.keys.erase(kUserChoice); }, 2},
-      {"no class command", 10, [](sim::World& w) { w.keys.erase(u"HKCR\\Br.HTML\\shell\\open\\command"); }, 4},
-      {"no http class before Vista", 5, [](sim::World& w) { w.keys.erase(kHttpCommand); }, 1},
+      {"version query fails",
+       10,
+       [](sim::World& w) { w.version_fails = true; },
+       0,
+       {End::kNoWindowsVersion, Decided::kNone}},
+      {"no user choice", 10, [](sim::World& w) { w.keys.erase(kUserChoice); }, 2, {End::kNoChoice, Decided::kNone}},
+      {"no class command",
+       10,
+       [](sim::World& w) { w.keys.erase(u"HKCR\\Br.HTML\\shell\\open\\command"); },
+       4,
+       {End::kNoOpenCommand, Decided::kLegacyChoice}},
+      {"no http class before Vista",
+       5,
+       [](sim::World& w) { w.keys.erase(kHttpCommand); },
+       1,
+       {End::kNoOpenCommand, Decided::kNone}},
   };
-  for (const auto& c : cases) {
-    SetUp();
+  ForEachRow(cases, [&](const Case& c) {
     RegisterUserChoice(u"Br.HTML", kQuoted);
     world().SetString(kHttpCommand, u"", kQuoted);
     c.setup(world());
     BrowserCommand = {u"\"stale\"", u"kept"};
     Resolve(c.major_version);
-    EXPECT_EQ(BrowserCommand.Program, u"") << c.what;
-    EXPECT_EQ(BrowserCommand.Arguments, u"kept") << c.what;
-    EXPECT_EQ(world().CountOf(sim::Call::RegOpenKeyExW), c.key_opens) << c.what;
-  }
+    EXPECT_EQ(BrowserCommand.Program, u"");
+    EXPECT_EQ(BrowserCommand.Arguments, u"kept");
+    EXPECT_EQ(world().CountOf(sim::Call::RegOpenKeyExW), c.key_opens);
+    ExpectRecord(c.record);
+  });
 }
 
 TEST_F(DiscoveryTest, OpensKeysWithReadRightsAndProbesWithTheirOwn) {

@@ -3,12 +3,16 @@
 // platform does (Wine proves that one starts nothing).
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
 
 #include "app/launch.h"
 #include "doctor/cli.h"
 #include "doctor/doctor.h"
 #include "tests/sim_test.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -25,6 +29,26 @@ Text JsonString(const Text& s) {
     out += c == u'"' || c == u'\\' ? Text{u'\\', c} : c >= 0x20 && c < 0x7F ? Text(1, c) : Text(hex, hex + 6);
   }
   return out + u"\"";
+}
+
+// The whole report, text then JSON, of each row below, by the row's name.
+std::map<std::string, std::string> ExpectedReports() {
+  std::ifstream file(LAUNCHER_TESTS_DIR "/doctor_reports.txt", std::ios::binary);
+  std::map<std::string, std::string> reports;
+  std::string line, *report = nullptr;
+  while (std::getline(file, line)) {
+    if (line.rfind("=== ", 0) == 0)
+      report = &reports[line.substr(4)];
+    else if (report != nullptr)
+      *report += line + "\n";
+  }
+  return reports;
+}
+
+std::string WholeReport(const doctor::Report& r) {
+  std::string bytes = text::Utf8WithCrLf(doctor::FormatText(r) + doctor::FormatJson(r));
+  bytes.erase(std::remove(bytes.begin(), bytes.end(), '\r'), bytes.end());
+  return bytes;
 }
 
 TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
@@ -45,7 +69,7 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
        u"legacy key", true, {u"would start \"C:\\Browser\\browser.exe\""}, {}},
       {"nothing registered", [](sim::World& w) { w.keys.clear(); },
        u"", false, {u"No browser would start", u"no default browser is recorded"}, {}},
-      {"DWORD ProgId", [](sim::World& w) { w.SetRaw(kUserChoice, u"Progid", platform::kRegDword, {1, 0, 0, 0}); },
+      {"DWORD ProgId", [](sim::World& w) { w.SetRaw(kUserChoice, u"Progid", sim::kRegDword, {1, 0, 0, 0}); },
        u"", false, {u"No browser would start", u"not text (REG_DWORD)"}, {}},
       {"packaged browser: a class without an open command",
        [](sim::World& w) { w.keys.erase(u"HKCR\\Br.HTML\\shell\\open\\command"); },
@@ -99,8 +123,8 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
        {u"play.url: present (locked by another program; the folder listing shows it)"}},
       // clang-format on
   };
-  for (const auto& c : cases) {
-    SetUp();
+  const std::map<std::string, std::string> expected = ExpectedReports();
+  ForEachRow(cases, [&](const Case& c) {
     RegisterUserChoice(u"Br.HTML", u"\"C:\\Browser\\browser.exe\" -url \"%1\"");
     world().files[u"C:\\Browser\\browser.exe"] = {};
     world().files[u"C:\\New\\new.exe"] = {};
@@ -109,18 +133,18 @@ TEST_F(SimTest, DoctorTellsWhatTheLauncherWouldDo) {
     c.setup(world());
     const doctor::Report r = doctor::Diagnose(u"gamestart");
 
-    EXPECT_EQ(r.prog_id_source, c.prog_id_source) << c.what;
-    EXPECT_EQ(r.browser_found, c.browser_found) << c.what;
-    for (const char16_t* piece : c.in_verdict)
-      EXPECT_TRUE(Has(r.verdict, piece)) << c.what << ": " << testing::PrintToString(r.verdict);
+    EXPECT_EQ(r.prog_id_source, c.prog_id_source);
+    EXPECT_EQ(r.browser_found, c.browser_found);
+    for (const char16_t* piece : c.in_verdict) EXPECT_TRUE(Has(r.verdict, piece)) << testing::PrintToString(r.verdict);
     const Text report = doctor::FormatText(r);
-    EXPECT_TRUE(Has(report, u"Verdict: " + r.verdict)) << c.what;
-    for (const char16_t* piece : c.in_text) EXPECT_TRUE(Has(report, piece)) << c.what;
-    for (const char16_t* piece : c.in_json) EXPECT_TRUE(Has(doctor::FormatJson(r), piece)) << c.what;
-    EXPECT_TRUE(Has(doctor::FormatJson(r), u"\"browser_found\":" + Text(c.browser_found ? u"true" : u"false")))
-        << c.what;
-    EXPECT_TRUE(world().open_handles.empty()) << c.what;
-  }
+    EXPECT_TRUE(Has(report, u"Verdict: " + r.verdict));
+    for (const char16_t* piece : c.in_text) EXPECT_TRUE(Has(report, piece));
+    for (const char16_t* piece : c.in_json) EXPECT_TRUE(Has(doctor::FormatJson(r), piece));
+    EXPECT_TRUE(Has(doctor::FormatJson(r), u"\"browser_found\":" + Text(c.browser_found ? u"true" : u"false")));
+    const auto whole = expected.find(c.what);
+    ASSERT_NE(whole, expected.end()) << "no whole report for this row in doctor_reports.txt";
+    EXPECT_EQ(WholeReport(r), whole->second);
+  });
 }
 
 TEST_F(SimTest, DoctorReportsTheLaunchAsTheLauncherWouldMakeIt) {
@@ -150,7 +174,7 @@ TEST_F(SimTest, DoctorReportsWhateverCallFails) {
   for (std::size_t k = 1;; ++k) {
     SetUp();
     RegisterUserChoice(u"Br.HTML", u"\"C:\\Browser\\browser.exe\" -url \"%1\"");
-    world().SetRaw(kUserChoiceLatest, u"ProgId", platform::kRegBinary, std::vector<std::uint8_t>(7, 0xFF));
+    world().SetRaw(kUserChoiceLatest, u"ProgId", sim::kRegBinary, std::vector<std::uint8_t>(7, 0xFF));
     world().processes = {{u"browser.exe"}};
     world().files[u"play.url"] = sim::File{platform::kFileAttributeReparsePoint};
     world().shell_accepts = false;
@@ -191,8 +215,7 @@ TEST_F(DoctorProgramTest, DoubleClickedItSavesTheReportWhereItCan) {
       {{desktop, here}, temp + name},
       {{desktop, here, temp}, u""},
   };
-  for (const auto& c : cases) {
-    SetUp();
+  ForEachRow(cases, [&](const Case& c) {
     world().alone_on_console = true;
     for (const Text& folder : c.refusing) world().folder_errors[folder] = 5;
     EXPECT_EQ(Run({}), 0);
@@ -204,13 +227,13 @@ TEST_F(DoctorProgramTest, DoubleClickedItSavesTheReportWhereItCan) {
       EXPECT_TRUE(Has(out,
                       u"could not be saved (Desktop: Access is denied (error 5); the current folder: Access is "
                       u"denied (error 5); the temporary folder: Access is denied (error 5))"));
-      continue;
+      return;
     }
     ASSERT_EQ(world().written.count(c.saved_as), 1u) << testing::PrintToString(c.saved_as);
     EXPECT_TRUE(Has(out, u"The report is saved as " + c.saved_as + u": send this file to support."));
     const std::string& bytes = world().written[c.saved_as];
     EXPECT_EQ(bytes.rfind("\xEF\xBB\xBFgamestart-doctor 1.0.0.0, run 2026-12-09 14:03:22 (local time)\r\n", 0), 0u);
-  }
+  });
 
   SetUp();  // a second run in the same second keeps the first report
   world().alone_on_console = true;
@@ -240,8 +263,7 @@ TEST_F(DoctorProgramTest, OutWritesTheReportToTheFileNamedOrRefuses) {
       {{u"--out", u"Z:\\locked\\r.txt"}, 2, u""},
       {{u"--bogus"}, 2, u""},
   };
-  for (const auto& c : cases) {
-    SetUp();
+  ForEachRow(cases, [&](const Case& c) {
     world().folder_errors[u"Z:\\locked"] = 5;
     world().written[old_report] = "old report";
     world().write_error = c.write_error;
@@ -253,7 +275,7 @@ TEST_F(DoctorProgramTest, OutWritesTheReportToTheFileNamedOrRefuses) {
       EXPECT_EQ(world().written[old_report], "old report") << what;
       EXPECT_TRUE(world().console_out.empty()) << what;
       EXPECT_EQ(std::count(world().console_error.begin(), world().console_error.end(), u'\n'), 1) << "one line why";
-      continue;
+      return;
     }
     EXPECT_EQ(world().console_out, u"The report is in " + c.written + u"\n") << what;
     EXPECT_EQ(world().written.size(), c.written == old_report ? 1u : 2u) << what << ": nothing left beside it";
@@ -267,7 +289,7 @@ TEST_F(DoctorProgramTest, OutWritesTheReportToTheFileNamedOrRefuses) {
               0u)
         << bytes.substr(0, 120);
     EXPECT_EQ(bytes.find('\n'), bytes.find("\r\n") + 1) << "CR LF line ends";
-  }
+  });
 }
 
 // What the doctor tells the player to do, in the player's language and in
@@ -300,17 +322,16 @@ TEST_F(DoctorProgramTest, WhatToDoNamesEachCauseInThePlayersLanguage) {
        u"browser_in_background"},
       {[](World&) {}, kRussianMoldova, Message::kNothingToChange, u"nothing_to_change"},
   };
-  for (const auto& c : cases) {
-    const std::string what = testing::PrintToString(Text(c.cause));
-    const doctor::Language language = doctor::LanguageOf(c.ui_language);
-    const bool russian = language == doctor::Language::kRussian;
-    const Text english = doctor::Say(c.advice, doctor::Language::kEnglish), local = doctor::Say(c.advice, language);
-    EXPECT_EQ(doctor::CauseId(c.advice), c.cause);
-    EXPECT_EQ(russian, local != english) << what;
+  std::map<Text, Text> json;  // by cause, from the first pass
+  for (bool as_json : {true, false}) {
+    ForEachRow(cases, [&](const Case& c) {
+      const std::string what = testing::PrintToString(Text(c.cause));
+      const doctor::Language language = doctor::LanguageOf(c.ui_language);
+      const bool russian = language == doctor::Language::kRussian;
+      const Text english = doctor::Say(c.advice, doctor::Language::kEnglish), local = doctor::Say(c.advice, language);
+      EXPECT_EQ(doctor::CauseId(c.advice), c.cause);
+      EXPECT_EQ(russian, local != english) << what;
 
-    Text json;
-    for (bool as_json : {true, false}) {
-      SetUp();
       RegisterUserChoice(u"Br.HTML", u"\"C:\\Browser\\browser.exe\" -url \"%1\"");
       world().shell_accepts = false;
       world().files[u"C:\\Browser\\browser.exe"] = {};
@@ -323,8 +344,8 @@ TEST_F(DoctorProgramTest, WhatToDoNamesEachCauseInThePlayersLanguage) {
       const Text& out = world().console_out;
       EXPECT_TRUE(Has(out, doctor::Say(Message::kPressEnter, language))) << what;
       if (as_json) {
-        json = out;
-        continue;
+        json[c.cause] = out;
+        return;
       }
       const std::size_t section = out.find(u"\nWhat to do" + Text(russian ? u" / Что делать\n" : u"\n"));
       ASSERT_NE(section, Text::npos) << what;
@@ -334,10 +355,10 @@ TEST_F(DoctorProgramTest, WhatToDoNamesEachCauseInThePlayersLanguage) {
       EXPECT_EQ(
           std::count_if(out.begin(), out.begin() + section, [](char16_t ch) { return ch >= 0x400 && ch < 0x500; }), 0)
           << what << ": the report before its advice is for support, in English";
-    }
-    EXPECT_TRUE(Has(json, u"\"what_to_do\":[{\"cause\":\"" + Text(c.cause) + u"\",\"text\":" + JsonString(english) +
-                              u",\"local\":" + JsonString(local) + u"}]"))
-        << what;
+      EXPECT_TRUE(Has(json[c.cause], u"\"what_to_do\":[{\"cause\":\"" + Text(c.cause) + u"\",\"text\":" +
+                                         JsonString(english) + u",\"local\":" + JsonString(local) + u"}]"))
+          << what;
+    });
   }
 }
 

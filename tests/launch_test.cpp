@@ -35,50 +35,55 @@ class FileTest : public SimTest {};
 
 TEST_F(FileTest, ExistsMeansSomethingThatIsNotADirectory) {
   constexpr std::uint32_t kReadOnly = 0x1, kArchive = 0x20;
+  using K = app::FileKind;
   constexpr std::uint32_t kErrorInvalidFunction = 1, kErrorCantAccessFile = 1920;  // around the three "no" codes
   struct Case {
     const char* what;
     std::optional<sim::File> file;
     bool exists;
     std::size_t searched, opened;  // FindFirstFileW and CreateFileW calls
+    app::FileKind kind;
   } cases[] = {
-      {"absent", std::nullopt, false, 0, 0},
-      {"plain file", sim::File{}, true, 0, 0},
-      {"read-only file", sim::File{kReadOnly | kArchive}, true, 0, 0},
-      {"directory", sim::File{kFileAttributeDirectory}, false, 0, 0},
+      {"absent", std::nullopt, false, 0, 0, K::kAbsent},
+      {"plain file", sim::File{}, true, 0, 0, K::kFile},
+      {"read-only file", sim::File{kReadOnly | kArchive}, true, 0, 0, K::kFile},
+      {"directory", sim::File{kFileAttributeDirectory}, false, 0, 0, K::kFolder},
       // An attribute query that fails: three errors answer no at once, any other asks the listing.
-      {"file not found, yet listed", sim::File{kArchive, platform::kErrorFileNotFound, true}, false, 0, 0},
-      {"path not found", sim::File{kArchive, platform::kErrorPathNotFound, true}, false, 0, 0},
-      {"invalid name", sim::File{kArchive, platform::kErrorInvalidName, true}, false, 0, 0},
-      {"locked file, listed", sim::File{kArchive, kErrorSharingViolation, true}, true, 1, 0},
-      {"locked read-only file, listed", sim::File{kReadOnly, kErrorSharingViolation, true}, true, 1, 0},
-      {"locked file, not listed", sim::File{kArchive, kErrorSharingViolation, false}, false, 1, 0},
-      {"locked directory, listed", sim::File{kFileAttributeDirectory, kErrorSharingViolation, true}, false, 1, 0},
-      {"refused, listed", sim::File{kArchive, kErrorAccessDenied, true}, true, 1, 0},
-      {"refused and not listed", sim::File{kArchive, kErrorAccessDenied, false}, false, 1, 0},
-      {"unusual low error, listed", sim::File{kArchive, kErrorInvalidFunction, true}, true, 1, 0},
-      {"unusual high error, listed", sim::File{kArchive, kErrorCantAccessFile, true}, true, 1, 0},
+      {"file not found, yet listed", sim::File{kArchive, platform::kErrorFileNotFound, true}, false, 0, 0, K::kAbsent},
+      {"path not found", sim::File{kArchive, platform::kErrorPathNotFound, true}, false, 0, 0, K::kFolderAbsent},
+      {"invalid name", sim::File{kArchive, platform::kErrorInvalidName, true}, false, 0, 0, K::kInvalidName},
+      {"locked file, listed", sim::File{kArchive, kErrorSharingViolation, true}, true, 1, 0, K::kLocked},
+      {"locked read-only file, listed", sim::File{kReadOnly, kErrorSharingViolation, true}, true, 1, 0, K::kLocked},
+      {"locked file, not listed", sim::File{kArchive, kErrorSharingViolation, false}, false, 1, 0, K::kLocked},
+      {"locked directory, listed", sim::File{kFileAttributeDirectory, kErrorSharingViolation, true}, false, 1, 0,
+       K::kLocked},
+      {"refused, listed", sim::File{kArchive, kErrorAccessDenied, true}, true, 1, 0, K::kAccessDenied},
+      {"refused and not listed", sim::File{kArchive, kErrorAccessDenied, false}, false, 1, 0, K::kAccessDenied},
+      {"unusual low error, listed", sim::File{kArchive, kErrorInvalidFunction, true}, true, 1, 0, K::kUnreadable},
+      {"unusual high error, listed", sim::File{kArchive, kErrorCantAccessFile, true}, true, 1, 0, K::kUnreadable},
       // Links: only these are opened, which follows them to their target.
-      {"file link to a file", sim::File{kFileAttributeReparsePoint}, true, 0, 1},
-      {"read-only file link", sim::File{kFileAttributeReparsePoint | kReadOnly}, true, 0, 1},
-      {"file link, target locked", sim::File{kFileAttributeReparsePoint, 0, true, kErrorSharingViolation}, true, 0, 1},
+      {"file link to a file", sim::File{kFileAttributeReparsePoint}, true, 0, 1, K::kLinkToFile},
+      {"read-only file link", sim::File{kFileAttributeReparsePoint | kReadOnly}, true, 0, 1, K::kLinkToFile},
+      {"file link, target locked", sim::File{kFileAttributeReparsePoint, 0, true, kErrorSharingViolation}, true, 0, 1,
+       K::kLinkToFile},
       {"file link, target gone", sim::File{kFileAttributeReparsePoint, 0, true, platform::kErrorFileNotFound}, false, 0,
-       1},
-      {"file link, target refused", sim::File{kFileAttributeReparsePoint, 0, true, kErrorAccessDenied}, false, 0, 1},
+       1, K::kLinkTargetGone},
+      {"file link, target refused", sim::File{kFileAttributeReparsePoint, 0, true, kErrorAccessDenied}, false, 0, 1,
+       K::kLinkTargetGone},
       {"file link, unusual low error", sim::File{kFileAttributeReparsePoint, 0, true, kErrorInvalidFunction}, false, 0,
-       1},
+       1, K::kLinkTargetGone},
       {"file link, unusual high error", sim::File{kFileAttributeReparsePoint, 0, true, kErrorCantAccessFile}, false, 0,
-       1},
-      {"directory link", sim::File{kFileAttributeReparsePoint | kFileAttributeDirectory}, false, 0, 0},
+       1, K::kLinkTargetGone},
+      {"directory link", sim::File{kFileAttributeReparsePoint | kFileAttributeDirectory}, false, 0, 0,
+       K::kLinkToFolder},
   };
-  for (const auto& c : cases) {
-    SetUp();
+  ForEachRow(cases, [&](const Case& c) {
     if (c.file) world().files[u"play.url"] = *c.file;
-    EXPECT_EQ(app::FileExists(u"play.url"), c.exists) << c.what;
-    EXPECT_EQ(world().CountOf(sim::Call::FindFirstFileW), c.searched) << c.what;
-    EXPECT_EQ(world().CountOf(sim::Call::CreateFileW), c.opened) << c.what;
-    EXPECT_TRUE(world().open_handles.empty()) << c.what;
-  }
+    EXPECT_EQ(app::FileExists(u"play.url"), c.exists);
+    EXPECT_EQ(world().CountOf(sim::Call::FindFirstFileW), c.searched);
+    EXPECT_EQ(world().CountOf(sim::Call::CreateFileW), c.opened);
+    EXPECT_EQ(app::ClassifyFile(u"play.url").kind, c.kind);
+  });
 }
 
 class RunTest : public SimTest {

@@ -38,7 +38,7 @@ TEST_F(RegistryTest, ReadStringTakesTextUpToTheFirstNulOrTheWholeData) {
     std::u16string expected;
   } cases[] = {
       {"empty data", platform::kRegSz, {}, u""},
-      {"empty data of a non-text type", platform::kRegDword, {}, u""},
+      {"empty data of a non-text type", sim::kRegDword, {}, u""},
       {"empty data of no type", 0, {}, u""},
       {"one byte", platform::kRegSz, {'a'}, u""},
       {"odd size keeps whole characters", platform::kRegSz, {'a', 0, 'b'}, u"a"},
@@ -67,7 +67,7 @@ TEST_F(RegistryTest, MissingValueOrAFailedSizeQueryReadsAsEmptyText) {
   EXPECT_EQ(Read(), u"");
 
   world().SetString(kKey, u"v", u"text");
-  world().keys[kKey].values[u"v"].size_query_error = platform::kErrorMoreData;  // fails, yet reports a size
+  world().keys[kKey].values[u"v"].size_query_error = sim::kErrorMoreData;  // fails, yet reports a size
   EXPECT_EQ(Read(), u"");
   EXPECT_EQ(world().CountOf(sim::Call::RegQueryValueExW), 2u) << "no read after a failed size query";
 }
@@ -83,7 +83,7 @@ TEST_F(RegistryTest, ReadStringRaisesOnNonTextTypesAndOnFailedReads) {
     std::u16string message;
     std::size_t queries;  // RegQueryValueExW calls
   } cases[] = {
-      {"DWORD", platform::kRegDword, text, std::nullopt, std::nullopt, u"Invalid data type for 'v'", 2},
+      {"DWORD", sim::kRegDword, text, std::nullopt, std::nullopt, u"Invalid data type for 'v'", 2},
       {"binary", 3, text, std::nullopt, std::nullopt, u"Invalid data type for 'v'", 2},
       {"one byte of binary", 3, {'a'}, std::nullopt, std::nullopt, u"Invalid data type for 'v'", 2},
       {"REG_NONE", 0, text, std::nullopt, std::nullopt, u"Invalid data type for 'v'", 2},
@@ -94,19 +94,18 @@ TEST_F(RegistryTest, ReadStringRaisesOnNonTextTypesAndOnFailedReads) {
       {"4 GiB less 2 bytes", platform::kRegSz, text, std::nullopt, 0xFFFFFFFEu, u"Failed to get data for 'v'", 1},
       {"4 GiB less 1 byte", platform::kRegSz, text, std::nullopt, 0xFFFFFFFFu, u"Failed to get data for 'v'", 1},
   };
-  for (const Case& c : cases) {
-    SetUp();
+  ForEachRow(cases, [&](const Case& c) {
     world().SetRaw(kKey, u"v", c.type, c.data);
     world().keys[kKey].values[u"v"].after_size_query = c.grows_to;
     world().keys[kKey].values[u"v"].reported_size = c.reported_size;
     try {
       Read();
-      ADD_FAILURE() << c.what << ": no exception";
+      ADD_FAILURE() << "no exception";
     } catch (const ERegistryException& e) {
-      EXPECT_EQ(e.Message(), c.message) << c.what;
+      EXPECT_EQ(e.Message(), c.message);
     }
-    EXPECT_EQ(world().CountOf(sim::Call::RegQueryValueExW), c.queries) << c.what;
-  }
+    EXPECT_EQ(world().CountOf(sim::Call::RegQueryValueExW), c.queries);
+  });
 }
 
 TEST_F(RegistryTest, KeyRightsDecideWhatOpens) {
@@ -115,7 +114,7 @@ TEST_F(RegistryTest, KeyRightsDecideWhatOpens) {
     std::uint32_t granted;
     bool exists, opens;
   } cases[] = {
-      {"full access", platform::kKeyAllAccess, true, true},
+      {"full access", sim::kKeyAllAccess, true, true},
       {"read but not write", platform::kKeyRead, true, true},
       {"just the probe's rights", TRegistry::kProbeRights, true, false},
       {"no rights", 0, false, false},

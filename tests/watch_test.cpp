@@ -57,13 +57,12 @@ TEST_F(WatchTest, ProcessMatchIsASubstringIgnoringAsciiCase) {
       {std::u16string(249, u'a') + u"browser.exe", u"browser.exe", true},   // all 260 characters, no terminator
       {std::u16string(300, u'a') + u"browser.exe", u"browser.exe", false},  // images end at 260 characters
   };
-  for (const auto& c : cases) {
-    SetUp();
+  ForEachRow(cases, [&](const auto& c) {
     Run(u"system.exe");
     Run(c.image);
     Run(u"later.exe");
     EXPECT_EQ(watch::IsProcessRunning(c.name), c.running) << testing::PrintToString(c.image);
-  }
+  });
 }
 
 TEST_F(WatchTest, ScanStopsAtTheFirstMatchAndAFailedSnapshotMeansNotRunning) {
@@ -175,17 +174,16 @@ TEST_F(LaunchTest, WaitsWhileTheBrowserRunsLookingOnceASecond) {
       {"windows not listed: none seen", 0, 6000, {shown_0_5_to_2_5}, {0, 2500}, 6000},
       {"windows no longer listed: not an end", 0, 6000, {shown_0_5_to_2_5}, {2500}, 6000},
   };
-  for (const auto& c : cases) {
-    SetUp();
+  ForEachRow(cases, [&](const auto& c) {
     Run(u"other.exe");
     world().processes.back().id = kOther;
     world().started_process = sim::Process{u"browser.exe", c.browser_start_ms, c.browser_exit_ms, kBrowser};
     world().top_windows = c.windows;
     world().enum_windows_fails = c.enumeration_fails;
     Launch();
-    EXPECT_EQ(world().now_ms, c.waited_ms) << c.what;
-    EXPECT_EQ(world().CountOf(Call::CreateToolhelp32Snapshot), static_cast<std::size_t>(c.waited_ms / 1000)) << c.what;
-  }
+    EXPECT_EQ(world().now_ms, c.waited_ms);
+    EXPECT_EQ(world().CountOf(Call::CreateToolhelp32Snapshot), static_cast<std::size_t>(c.waited_ms / 1000));
+  });
 }
 
 TEST_F(LaunchTest, ARefusedLaunchReturnsAtOnce) {

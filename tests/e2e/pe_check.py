@@ -37,7 +37,7 @@ def seh_chain_accesses(pe):
     return sum(len(FS0_ACCESS.findall(s.get_data())) for s in pe.sections if executable(s))
 
 
-# The stack guard's value before it is seeded (platform/win32_stack_guard.cpp).
+# The stack guard's value before it is seeded (startup/win32_stack_guard.cpp).
 GUARD_INITIAL = struct.pack("<I", 0xBB40E64E)
 
 

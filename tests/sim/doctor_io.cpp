@@ -1,11 +1,11 @@
 // The doctor's console and files over the simulated World.
 #include <string>
 
-#include "platform/console.h"
-#include "platform/report_io.h"
+#include "doctor/console.h"
+#include "doctor/report_io.h"
 #include "tests/sim/world.h"
 
-namespace platform {
+namespace doctor {
 
 using sim::TheWorld;
 
@@ -61,4 +61,4 @@ std::u16string ErrorText(std::uint32_t error) {
 }
 
 }  // namespace report_io
-}  // namespace platform
+}  // namespace doctor

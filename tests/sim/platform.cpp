@@ -4,13 +4,17 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/journal.h"
+#include "doctor/journal.h"
 #include "tests/sim/world.h"
 
 namespace platform {
 
 using sim::Call;
 using sim::HandleKind;
+using sim::kErrorBadLength;
+using sim::kErrorInvalidHandle;
+using sim::kErrorMoreData;
+using sim::kErrorNoMoreFiles;
 using sim::TheWorld;
 
 namespace {
@@ -169,12 +173,12 @@ std::int32_t QueryValue(Key key, const char16_t* value_name, std::uint32_t* rese
 
 }  // namespace
 
-// The registry, the version and the shell calls are also written to the
-// journal, as the doctor's platform does.
+// The registry calls are also written to the journal, as the doctor's
+// platform does.
 std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result) {
   sim::InPlatform scope;
   const std::int32_t status = OpenKey(key, sub_key, options, sam, result);
-  journal::RecordKeyOpen(key, sub_key, sam, status, status == kErrorSuccess ? *result : kNoKey);
+  doctor::journal::RecordKeyOpen(key, sub_key, sam, status, status == kErrorSuccess ? *result : kNoKey);
   return status;
 }
 
@@ -182,7 +186,7 @@ std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t
                               std::uint8_t* data, std::uint32_t* data_size) {
   sim::InPlatform scope;
   const std::int32_t status = QueryValue(key, value_name, reserved, type, data, data_size);
-  journal::RecordValueQuery(key, value_name, status, type, data, data_size);
+  doctor::journal::RecordValueQuery(key, value_name, status, type, data, data_size);
   return status;
 }
 
@@ -201,13 +205,11 @@ bool GetVersionExW(OsVersionInfo* info) {
   auto& world = TheWorld();
   if (world.Enter(Call::GetVersionExW) || world.version_fails || info->dwOSVersionInfoSize != kOsVersionInfoSize) {
     world.last_error = kErrorInsufficientBuffer;
-    journal::RecordVersion(false, *info);
     return false;
   }
   info->dwMajorVersion = world.major_version;
   info->dwMinorVersion = world.major_version >= 6 ? 2 : 1;
   info->dwBuildNumber = world.major_version >= 6 ? 9200 : 2600;
-  journal::RecordVersion(true, *info);
   return true;
 }
 
@@ -325,7 +327,6 @@ bool ShellExecuteExW(ShellExecuteInfo* info) {
   const bool fail = world.Enter(Call::ShellExecuteExW);
   world.launches.push_back({info->cbSize, info->fMask, info->hwnd, Copy(info->lpVerb), Copy(info->lpFile),
                             Copy(info->lpParameters), Copy(info->lpDirectory), info->nShow, world.now_ms});
-  journal::RecordShellCall(journal::Kind::Launch, info->lpFile, info->lpParameters);
   if (fail || !world.shell_accepts || info->cbSize != kShellExecuteInfoSize) {
     world.last_error = kErrorFileNotFound;
     info->hInstApp = static_cast<Instance>(2);  // SE_ERR_FNF
@@ -351,7 +352,6 @@ Instance ShellExecuteW(Window owner, const char16_t* verb, const char16_t* file,
   auto& world = TheWorld();
   const bool fail = world.Enter(Call::ShellExecuteW);
   world.opens.push_back({owner, Copy(verb), Copy(file), Copy(parameters), Copy(directory), show, world.now_ms});
-  journal::RecordShellCall(journal::Kind::Open, file, parameters);
   return static_cast<Instance>(fail ? 2 : 42);  // a value above 32 means success
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/journal.h"
+#include "doctor/journal.h"
 #include "text/text.h"
 
 namespace sim {
@@ -76,7 +76,7 @@ World& TheWorld() {
 
 void Reset() {
   TheWorld() = World();
-  platform::journal::Clear();
+  doctor::journal::Clear();
 }
 
 namespace {

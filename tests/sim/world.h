@@ -12,12 +12,22 @@
 #include <string>
 #include <vector>
 
+#include "doctor/report_io.h"
 #include "platform/platform.h"
-#include "platform/report_io.h"
 
 namespace sim {
 
 using platform::Window;
+
+// What only the simulation needs of Windows' constants.
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorNoMoreFiles = 18;
+inline constexpr std::uint32_t kErrorBadLength = 24;
+inline constexpr std::uint32_t kErrorMoreData = 234;
+inline constexpr std::uint32_t kRegBinary = 3;
+inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kKeyAllAccess = 0x000F003F;
+inline constexpr std::uint32_t kFileAttributeNormal = 0x80;
 
 // clang-format off
 enum class Call {
@@ -45,12 +55,12 @@ struct RegistryValue {
 };
 
 struct RegistryKey {
-  std::uint32_t granted = platform::kKeyAllAccess;
+  std::uint32_t granted = kKeyAllAccess;
   std::map<std::u16string, RegistryValue, CaseLess> values;
 };
 
 struct File {
-  std::uint32_t attributes = platform::kFileAttributeNormal;
+  std::uint32_t attributes = kFileAttributeNormal;
   std::uint32_t attributes_error = 0;  // GetFileAttributesW fails with this when set
   bool listed = true;                  // FindFirstFileW finds it
   std::uint32_t open_error = 0;        // CreateFileW fails with this when set
@@ -150,7 +160,7 @@ struct World {
   std::u16string console_out, console_error;
   bool alone_on_console = false;
   int enter_waits = 0;
-  platform::report_io::LocalTime local_time{2026, 12, 9, 14, 3, 22};
+  doctor::report_io::LocalTime local_time{2026, 12, 9, 14, 3, 22};
   std::u16string own_version = u"1.0.0.0";
   std::u16string current_folder = u"C:\\Games\\Sky", desktop_folder = u"C:\\Users\\Player\\Desktop",
                  temp_folder = u"C:\\Users\\Player\\AppData\\Local\\Temp";

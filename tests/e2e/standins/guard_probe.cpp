@@ -1,4 +1,4 @@
-// The shipped programs' stack guard (platform/win32_stack_guard.cpp) in a
+// The shipped programs' stack guard (startup/win32_stack_guard.cpp) in a
 // probe: prints the guard as seeded; given an argument, copies it into a
 // small buffer, which a long one overruns.
 #include <cstdio>

@@ -1,11 +1,11 @@
 // The doctor's console: its report goes to standard output, its usage line
 // to standard error, and a person who double-clicked it gets to read it
-// before the window closes. Windows side in doctor_win32.cpp.
+// before the window closes. Windows side in io_win32.cpp.
 #pragma once
 
 #include <string_view>
 
-namespace platform::console {
+namespace doctor::console {
 
 // Text as wide characters to a console, as UTF-8 to a file or a pipe.
 void WriteOut(std::u16string_view text);
@@ -15,4 +15,4 @@ void WriteError(std::u16string_view text);
 bool AloneOnConsole();
 void WaitForEnter();
 
-}  // namespace platform::console
+}  // namespace doctor::console

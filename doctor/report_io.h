@@ -1,13 +1,13 @@
 // What the doctor needs besides its console to save its report where a
 // player can find it: the clock, its own version, the folders, and one
-// file written whole. Windows side in doctor_win32.cpp.
+// file written whole. Windows side in io_win32.cpp.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace platform::report_io {
+namespace doctor::report_io {
 
 struct LocalTime {
   std::uint16_t year, month, day, hour, minute, second;
@@ -44,4 +44,4 @@ bool DeleteFileW(const char16_t* path);
 // What Windows says an error code means, in a few words.
 std::u16string ErrorText(std::uint32_t error);
 
-}  // namespace platform::report_io
+}  // namespace doctor::report_io

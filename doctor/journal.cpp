@@ -1,16 +1,19 @@
-#include "platform/journal.h"
+#include "doctor/journal.h"
 
 #include <map>
 
-namespace platform::journal {
+namespace doctor::journal {
+
+using platform::Key;
+
 namespace {
 
 std::vector<Entry> entries;
 std::map<Key, std::u16string> key_paths;  // every key opened, by handle; a reused handle gets its new path
 
 std::u16string PathOf(Key key) {
-  if (key == kCurrentUser) return u"HKCU";
-  if (key == kClassesRoot) return u"HKCR";
+  if (key == platform::kCurrentUser) return u"HKCU";
+  if (key == platform::kClassesRoot) return u"HKCR";
   auto found = key_paths.find(key);
   return found != key_paths.end() ? found->second : u"(unknown key)";
 }
@@ -26,22 +29,13 @@ void Clear() {
   key_paths.clear();
 }
 
-void RecordVersion(bool ok, const OsVersionInfo& info) {
-  Entry e(Kind::Version);
-  e.status = ok ? 0 : 1;
-  e.major = info.dwMajorVersion;
-  e.minor = info.dwMinorVersion;
-  e.build = info.dwBuildNumber;
-  entries.push_back(std::move(e));
-}
-
 void RecordKeyOpen(Key base, const char16_t* sub_key, std::uint32_t rights, std::int32_t status, Key opened) {
   Entry e(Kind::KeyOpen);
   e.status = status;
   e.rights = rights;
   const std::u16string sub = Copy(sub_key);
   e.path = sub.empty() ? PathOf(base) : PathOf(base) + u"\\" + sub;
-  if (status == kErrorSuccess) key_paths[opened] = e.path;
+  if (status == platform::kErrorSuccess) key_paths[opened] = e.path;
   entries.push_back(std::move(e));
 }
 
@@ -54,7 +48,7 @@ void RecordValueQuery(Key key, const char16_t* value_name, std::int32_t status, 
   e.with_buffer = data != nullptr;
   e.type = type ? *type : 0;
   e.size = data_size ? *data_size : 0;
-  if (status == kErrorSuccess && data && (e.type == kRegSz || e.type == kRegExpandSz)) {
+  if (status == platform::kErrorSuccess && data && (e.type == platform::kRegSz || e.type == platform::kRegExpandSz)) {
     for (std::size_t i = 0; i < e.size / 2; ++i) {
       const auto c = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
       if (c == 0) break;
@@ -64,11 +58,4 @@ void RecordValueQuery(Key key, const char16_t* value_name, std::int32_t status, 
   entries.push_back(std::move(e));
 }
 
-void RecordShellCall(Kind kind, const char16_t* file, const char16_t* parameters) {
-  Entry e(kind);
-  e.path = Copy(file);
-  e.name = Copy(parameters);
-  entries.push_back(std::move(e));
-}
-
-}  // namespace platform::journal
+}  // namespace doctor::journal

@@ -1,0 +1,37 @@
+// Every registry key a run opened and every value it queried, for the
+// report's Registry section. The doctor's platform layer writes it (and so
+// does the simulated Windows, so that the doctor can be tested on any
+// system); the launcher's layer keeps none.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace doctor::journal {
+
+enum class Kind { KeyOpen, ValueQuery };
+
+struct Entry {
+  explicit Entry(Kind k) : kind(k) {}
+  Kind kind;
+  std::int32_t status = 0;           // the call's Win32 error code
+  std::u16string path;               // the key's full path ("HKCU\...")
+  std::u16string name;               // ValueQuery: the value's name
+  std::uint32_t rights = 0;          // KeyOpen
+  bool with_buffer = false;          // ValueQuery: a read of the data, not a size query
+  std::uint32_t type = 0, size = 0;  // ValueQuery
+  std::u16string text;               // a successful read of text: the data up to its first NUL
+};
+
+const std::vector<Entry>& Entries();
+void Clear();
+
+void RecordKeyOpen(platform::Key base, const char16_t* sub_key, std::uint32_t rights, std::int32_t status,
+                   platform::Key opened);
+void RecordValueQuery(platform::Key key, const char16_t* value_name, std::int32_t status, const std::uint32_t* type,
+                      const std::uint8_t* data, const std::uint32_t* data_size);
+
+}  // namespace doctor::journal
