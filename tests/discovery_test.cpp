@@ -59,170 +59,107 @@ class DiscoveryTest : public SimTest {
 };
 
 TEST_F(DiscoveryTest, VistaAndLaterFollowTheUserChoice) {
+  constexpr char16_t kClass[] = u"HKCR\\Br.HTML\\shell\\open\\command";
+  constexpr Record kFromLegacy{End::kFound, Decided::kLegacyChoice}, kFromNewer{End::kFound, Decided::kNewerChoice},
+      kNoChoice{End::kNoChoice, Decided::kNone}, kUnreadable{End::kChoiceUnreadable, Decided::kNone};
   struct Case {
     const char* what;
     std::function<void(sim::World&)> setup;
     std::u16string program, arguments;
     Record record;
   } cases[] = {
-      {"found",
-       [](sim::World&) {},
-       u"\"C:\\Browser\\browser.exe\"",
-       u" -osint -url \"%1\"",
-       {End::kFound, Decided::kLegacyChoice}},
-      {"no user choice", [](sim::World& w) { w.keys.erase(kUserChoice); }, u"", u"", {End::kNoChoice, Decided::kNone}},
-      {"user choice opens read-only",
-       [](sim::World& w) { w.KeyAt(kUserChoice).granted = platform::kKeyRead; },
-       u"\"C:\\Browser\\browser.exe\"",
-       u" -osint -url \"%1\"",
-       {End::kFound, Decided::kLegacyChoice}},
-      {"class command opens read-only",
-       [](sim::World& w) { w.KeyAt(u"HKCR\\Br.HTML\\shell\\open\\command").granted = platform::kKeyRead; },
-       u"\"C:\\Browser\\browser.exe\"",
-       u" -osint -url \"%1\"",
-       {End::kFound, Decided::kLegacyChoice}},
-      {"user choice refuses reading",
-       [](sim::World& w) { w.KeyAt(kUserChoice).granted = 0x20009; },
-       u"",
-       u"",
-       {End::kChoiceUnreadable, Decided::kNone}},
-      {"no class command",
-       [](sim::World& w) { w.keys.erase(u"HKCR\\Br.HTML\\shell\\open\\command"); },
-       u"",
-       u"",
+      // clang-format off
+      {"found", [](sim::World&) {}, kProgram, kArguments, kFromLegacy},
+      {"no user choice", [](sim::World& w) { w.keys.erase(kUserChoice); }, u"", u"", kNoChoice},
+      {"user choice opens read-only", [](sim::World& w) { w.KeyAt(kUserChoice).granted = platform::kKeyRead; },
+       kProgram, kArguments, kFromLegacy},
+      {"class command opens read-only", [&](sim::World& w) { w.KeyAt(kClass).granted = platform::kKeyRead; },
+       kProgram, kArguments, kFromLegacy},
+      {"user choice refuses reading", [](sim::World& w) { w.KeyAt(kUserChoice).granted = 0x20009; }, u"", u"",
+       kUnreadable},
+      {"no class command", [&](sim::World& w) { w.keys.erase(kClass); }, u"", u"",
        {End::kNoOpenCommand, Decided::kLegacyChoice}},
-      {"Progid of a non-text type",
-       [](sim::World& w) {
-         w.SetRaw(kUserChoice, u"Progid", sim::kRegDword, {1, 0, 0, 0});
-       },
-       u"",
-       u"",
-       {End::kChoiceUnreadable, Decided::kNone}},
+      {"Progid of a non-text type", [](sim::World& w) { w.SetRaw(kUserChoice, u"Progid", sim::kRegDword, {1, 0, 0, 0}); },
+       u"", u"", kUnreadable},
       {"Progid read fails",
        [](sim::World& w) {
          w.keys[kUserChoice].values[u"Progid"].after_size_query = std::vector<std::uint8_t>(64, 'x');
        },
-       u"",
-       u"",
-       {End::kChoiceUnreadable, Decided::kNone}},
-      {"Progid is used untrimmed",
-       [](sim::World& w) { w.SetString(kUserChoice, u"Progid", u"Br.HTML "); },
-       u"",
-       u"",
+       u"", u"", kUnreadable},
+      {"Progid is used untrimmed", [](sim::World& w) { w.SetString(kUserChoice, u"Progid", u"Br.HTML "); }, u"", u"",
        {End::kNoOpenCommand, Decided::kLegacyChoice}},
       {"empty Progid resolves from the root of the classes",
        [](sim::World& w) {
          w.SetString(kUserChoice, u"Progid", u"");
          w.SetString(u"HKCR\\shell\\open\\command", u"", u"\"C:\\Root\\r.exe\"");
        },
-       u"\"C:\\Root\\r.exe\"",
-       u"",
-       {End::kFound, Decided::kLegacyChoice}},
+       u"\"C:\\Root\\r.exe\"", u"", kFromLegacy},
       {"empty Progid, and the classes' root has no command",
-       [](sim::World& w) { w.SetString(kUserChoice, u"Progid", u""); },
-       u"",
-       u"",
+       [](sim::World& w) { w.SetString(kUserChoice, u"Progid", u""); }, u"", u"",
        {End::kChoiceEmpty, Decided::kLegacyChoice}},
-      {"class command of a non-text type",
-       [](sim::World& w) {
-         w.SetRaw(u"HKCR\\Br.HTML\\shell\\open\\command", u"", sim::kRegDword, {1, 0, 0, 0});
-       },
-       u"",
-       u"",
-       {End::kCommandUnreadable, Decided::kLegacyChoice}},
+      {"class command of a non-text type", [&](sim::World& w) { w.SetRaw(kClass, u"", sim::kRegDword, {1, 0, 0, 0}); },
+       u"", u"", {End::kCommandUnreadable, Decided::kLegacyChoice}},
       {"class command without its value: split, and recorded as unreadable",
-       [](sim::World& w) { w.KeyAt(u"HKCR\\Br.HTML\\shell\\open\\command").values.clear(); },
-       u"",
-       u"",
+       [&](sim::World& w) { w.KeyAt(kClass).values.clear(); }, u"", u"",
        {End::kCommandUnreadable, Decided::kLegacyChoice}},
-      {"no .exe test here",
-       [](sim::World& w) { w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"x\" y"); },
-       u"\"x\"",
-       u" y",
-       {End::kFound, Decided::kLegacyChoice}},
+      {"no .exe test here", [&](sim::World& w) { w.SetString(kClass, u"", u"\"x\" y"); }, u"\"x\"", u" y", kFromLegacy},
       {"no user choice: the classes root's own command is not consulted",
        [](sim::World& w) {
          w.keys.erase(kUserChoice);
          w.SetString(u"HKCR\\shell\\open\\command", u"", u"\"C:\\Root\\r.exe\"");
        },
-       u"",
-       u"",
-       {End::kNoChoice, Decided::kNone}},
+       u"", u"", kNoChoice},
       {"never falls back on the http class",
        [](sim::World& w) {
          w.keys.erase(kUserChoice);
          w.SetString(kHttpCommand, u"", kQuoted);
        },
-       u"",
-       u"",
-       {End::kNoChoice, Decided::kNone}},
+       u"", u"", kNoChoice},
       {"expandable command is split unexpanded",
-       [](sim::World& w) {
-         w.SetString(u"HKCR\\Br.HTML\\shell\\open\\command", u"", u"\"%LOCALAPPDATA%\\b.exe\" %1",
-                     platform::kRegExpandSz);
-       },
-       u"\"%LOCALAPPDATA%\\b.exe\"",
-       u" %1",
-       {End::kFound, Decided::kLegacyChoice}},
+       [&](sim::World& w) { w.SetString(kClass, u"", u"\"%LOCALAPPDATA%\\b.exe\" %1", platform::kRegExpandSz); },
+       u"\"%LOCALAPPDATA%\\b.exe\"", u" %1", kFromLegacy},
       // Windows 11 24H2 and later: the newer choice first, the legacy one when it is unusable.
-      {"newer choice wins over a stale legacy one",
-       [](sim::World& w) { NewerChoice(w); },
-       kNewProgram,
-       u" %1",
-       {End::kFound, Decided::kNewerChoice}},
+      {"newer choice wins over a stale legacy one", [](sim::World& w) { NewerChoice(w); }, kNewProgram, u" %1",
+       kFromNewer},
       {"newer choice alone",
        [](sim::World& w) {
          w.keys.erase(kUserChoice);
          NewerChoice(w);
        },
-       kNewProgram,
-       u" %1",
-       {End::kFound, Decided::kNewerChoice}},
-      {"newer key without its value",
-       [](sim::World& w) { w.KeyAt(kUserChoiceLatest); },
-       kProgram,
-       kArguments,
-       {End::kFound, Decided::kLegacyChoice}},
+       kNewProgram, u" %1", kFromNewer},
+      {"newer key without its value", [](sim::World& w) { w.KeyAt(kUserChoiceLatest); }, kProgram, kArguments,
+       kFromLegacy},
       {"newer value empty",
        [](sim::World& w) {
          NewerChoice(w);
          w.SetString(kUserChoiceLatest, u"ProgId", u"");
        },
-       kProgram,
-       kArguments,
-       {End::kFound, Decided::kLegacyChoice}},
+       kProgram, kArguments, kFromLegacy},
       {"newer value a DWORD",
        [](sim::World& w) {
          NewerChoice(w);
          w.SetRaw(kUserChoiceLatest, u"ProgId", sim::kRegDword, {1, 0, 0, 0});
        },
-       kProgram,
-       kArguments,
-       {End::kFound, Decided::kLegacyChoice}},
+       kProgram, kArguments, kFromLegacy},
       {"newer value read fails",
        [](sim::World& w) {
          NewerChoice(w);
          w.keys[kUserChoiceLatest].values[u"ProgId"].after_size_query = std::vector<std::uint8_t>(64, 'x');
        },
-       kProgram,
-       kArguments,
-       {End::kFound, Decided::kLegacyChoice}},
+       kProgram, kArguments, kFromLegacy},
       {"newer key refuses reading",
        [](sim::World& w) {
          NewerChoice(w);
          w.KeyAt(kUserChoiceLatest).granted = 0x20009;
        },
-       kProgram,
-       kArguments,
-       {End::kFound, Decided::kLegacyChoice}},
+       kProgram, kArguments, kFromLegacy},
       {"newer class without a command: no second try",
        [](sim::World& w) {
          NewerChoice(w);
          w.keys.erase(u"HKCR\\New.HTML\\shell\\open\\command");
        },
-       u"",
-       u"",
-       {End::kNoOpenCommand, Decided::kNewerChoice}},
+       u"", u"", {End::kNoOpenCommand, Decided::kNewerChoice}},
+      // clang-format on
   };
   ForEachRow(cases, [&](const Case& c) {
     RegisterUserChoice(u"Br.HTML", kQuoted);
