@@ -72,7 +72,13 @@ endif()
 math(EXPR directory_size "16 * ${icon_count}")
 file(READ "${icon}" icon_directory OFFSET 6 LIMIT ${directory_size} HEX)
 math(EXPR last "${icon_count} - 1")
+set(icon_has_256 FALSE)
 foreach(i RANGE ${last})
+  math(EXPR width_at "${i} * 32")  # a width of 0 means 256
+  string(SUBSTRING "${icon_directory}" ${width_at} 2 width_hex)
+  if(width_hex STREQUAL "00")
+    set(icon_has_256 TRUE)
+  endif()
   math(EXPR at "${i} * 32 + 16")  # bytes 8..15 of an entry: size, then offset, little-endian
   set(fields "")
   foreach(byte 3 2 1 0 7 6 5 4)
@@ -87,6 +93,11 @@ foreach(i RANGE ${last})
     branding_error("LAUNCHER_ICON '${LAUNCHER_ICON}' is damaged: image ${i} lies outside the file")
   endif()
 endforeach()
+
+# Builds all the same, but a shortcut on a Desktop at today's scalings would be blurred.
+if(NOT icon_has_256)
+  message(NOTICE "warning: LAUNCHER_ICON '${LAUNCHER_ICON}' has no 256-pixel image: Windows would show the shortcuts blurred at today's scalings (res/draw_icon.py draws all the sizes)")
+endif()
 
 # The version: four numbers, as FILEVERSION holds them.
 if(NOT LAUNCHER_VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$")

@@ -1,11 +1,16 @@
 #!/usr/bin/env python3
-"""Draws res/launcher.ico: a play triangle on a rounded teal tile, at 16, 32
-and 48 pixels, as 32-bit images with alpha. Standard library only.
+"""Draws res/launcher.ico: a play triangle on a rounded teal tile, at the
+sizes Windows shows on a Desktop and in Explorer at today's scalings: 16, 20,
+24, 32, 40, 48 and 64 pixels as 32-bit images with alpha, and 256 as a PNG
+image, as Windows Vista and later read it. Standard library only.
 
 Usage: draw_icon.py [OUT.ico [RRGGBB]]; the colour replaces the teal tile."""
 import struct
 import sys
+import zlib
 from pathlib import Path
+
+SIZES = [16, 20, 24, 32, 40, 48, 64, 256]
 
 TILE = (0x1F, 0x8A, 0x8E)
 TRIANGLE = (0xFF, 0xF4, 0xD6)
@@ -54,8 +59,26 @@ def image(size, tile_rgb=TILE):
     return header + b"".join(rows) + bytes(mask_stride * size)
 
 
+def png(size, tile_rgb=TILE):
+    """A PNG image: RGBA rows, each with filter byte 0; fixed compression, so
+    that the file is the same on every run."""
+    raw = b""
+    for y in range(size):
+        raw += b"\0"
+        for x in range(size):
+            (r, g, b), a = pixel(size, x, y, tile_rgb)
+            raw += bytes((r, g, b, a))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9))
+            + chunk(b"IEND", b""))
+
+
 def icon(sizes, tile_rgb=TILE):
-    images = [image(s, tile_rgb) for s in sizes]
+    images = [png(s, tile_rgb) if s >= 256 else image(s, tile_rgb) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, data in zip(sizes, images):
@@ -67,4 +90,4 @@ def icon(sizes, tile_rgb=TILE):
 if __name__ == "__main__":
     target = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).with_name("launcher.ico"))
     tile = bytes.fromhex(sys.argv[2]) if len(sys.argv) > 2 else bytes(TILE)
-    target.write_bytes(icon([16, 32, 48], tuple(tile)))
+    target.write_bytes(icon(SIZES, tuple(tile)))
