@@ -86,6 +86,7 @@ endif()
 file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/branding.json" @ONLY CONTENT [[{
   "launcher": "@LAUNCHER_EXE_NAME@.exe",
   "doctor": "@LAUNCHER_EXE_NAME@-doctor.exe",
+  "icon": "@LAUNCHER_ICON_FOR_RC@",
   "host": "@LAUNCHER_GAME_HOST@",
   "version": "@LAUNCHER_VERSION@",
   "source_date_epoch": "@source_date_epoch@",

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ git python3 python3-pefile libgtest-dev libgmock-dev libbenchmark-dev clang clang-format
-          clang-tidy libclang-rt-14-dev osslsigncode openssl softhsm2 libengine-pkcs11-openssl locales
+          clang-tidy libclang-rt-14-dev osslsigncode openssl softhsm2 libengine-pkcs11-openssl locales nsis liblnk-utils
           g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386 wine64)
 
 as_root=()

@@ -82,6 +82,7 @@ class Lab:
             shutil.rmtree(self.prefix, ignore_errors=True)
             self._wine_tool(["wineboot", "-i"], timeout=300)
             self._wine_tool(["wineserver", "-w"], timeout=120)
+        self.unlink_home()
         # One persistent server keeps every later start fast, and keeps key
         # security set during a run in force.
         self._wine_tool(["wineserver", "-p"], timeout=30)
@@ -98,6 +99,15 @@ class Lab:
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        timeout=60)
+
+    def unlink_home(self):
+        """A new prefix links Desktop, Documents and the like to the host's
+        home folder: folders of the prefix's own instead, before anything
+        writes there."""
+        for link in (self.drive_c / "users").glob("*/*"):
+            if link.is_symlink():
+                link.unlink()
+                link.mkdir()
 
     def _wine_tool(self, argv, timeout):
         with open(self.log_file, "ab") as out:  # Wine's services inherit these: a file, never a pipe
