@@ -148,6 +148,19 @@ Function DeleteLeftovers
   ${Loop}
 FunctionEnd
 
+; Deletes the shortcuts installs made (their names follow the language of the
+; install that made them).
+!macro DeleteShortcuts
+  StrCpy $2 0
+  ${Do}
+    EnumRegValue $1 HKCU "${SHORTCUTS_KEY}" $2
+    ${IfThen} $1 == "" ${|} ${ExitDo} ${|}
+    Delete "$1"
+    IntOp $2 $2 + 1
+  ${Loop}
+  DeleteRegKey HKCU "${SHORTCUTS_KEY}"
+!macroend
+
 Function .onInit
   ; Neither /D= nor an earlier install chose the folder: Windows' own folder
   ; for per-user programs, where it has one (Windows 7 and later).
@@ -180,6 +193,7 @@ Section
   ; "Start in" is the current output folder: the launcher looks for the
   ; game's items in the folder it is started in.
   SetOutPath "$INSTDIR"
+  !insertmacro DeleteShortcuts
   CreateDirectory "$SMPROGRAMS\${FOLDER}"
   !insertmacro Shortcut "$DESKTOP\${FOLDER}.lnk" "${LAUNCHER}"
   !insertmacro Shortcut "$SMPROGRAMS\${FOLDER}\${FOLDER}.lnk" "${LAUNCHER}"
@@ -226,28 +240,25 @@ Section Uninstall
   ; Only what installs wrote: a player's own files, and the doctor's
   ; reports, stay.
   Call un.DeleteRecorded
-  StrCpy $2 0
-  ${Do}
-    EnumRegValue $1 HKCU "${SHORTCUTS_KEY}" $2
-    ${IfThen} $1 == "" ${|} ${ExitDo} ${|}
-    Delete "$1"
-    IntOp $2 $2 + 1
-  ${Loop}
+  !insertmacro DeleteShortcuts
   RMDir "$SMPROGRAMS\${FOLDER}"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
-  DeleteRegKey HKCU "${SHORTCUTS_KEY}"
   RMDir "$INSTDIR"
 SectionEnd
 
 ; A launcher still running keeps its file until it exits: wait for that out
-; of sight (this copy of the uninstaller runs from the temporary folder), then
-; finish.
+; of sight (this copy of the uninstaller runs from the temporary folder), a
+; day at most, then finish.
 Function un.onUninstSuccess
   Call un.DeleteRecorded
   ${If} $3 > 0
     HideWindow
-    ${DoWhile} $3 > 0
+    StrCpy $5 0
+    ${Do}
+      ${IfThen} $3 == 0 ${|} ${ExitDo} ${|}
+      ${IfThen} $5 >= 86400 ${|} ${ExitDo} ${|}
       Sleep 1000
+      IntOp $5 $5 + 1
       Call un.DeleteRecorded
     ${Loop}
   ${EndIf}

@@ -174,11 +174,11 @@ stamp() {
   return 1
 }
 
-# sign_one FILE: signs FILE in place, with a verified time stamp when servers
-# are named; when it was stamped goes to $private/stamped/NAME.
+# sign_one FILE [NAME]: signs FILE in place, with a verified time stamp when
+# servers are named; when it was stamped goes to $private/stamped/NAME. NAME
+# is the file's name in the release (FILE's own by default).
 sign_one() {
-  local file=$1 name signed why when
-  name=$(basename "$file")
+  local file=$1 name=${2:-$(basename "$1")} signed why when
   signed=$private/$name.signed
   osslsigncode sign "${sign_with[@]}" -h sha256 -n "$product" -in "$file" -out "$signed" >"$private/sign.log" 2>&1 ||
     fail "signing $name failed: $(signing_failure "$private/sign.log")"
@@ -200,10 +200,11 @@ sign_one() {
 # kept unsigned for the manifest, then signed when signing. Run by makensis
 # through the hook script that installer_step writes.
 finish_uninstaller() {
+  local name=${launcher%.exe}-uninstall.exe
   finish_pe "$1"
-  cp "$1" "$build/installer/${launcher%.exe}-uninstall.exe"
-  [ -z "$sign" ] || sign_one "$1"
-  cp "$1" "$staging/${launcher%.exe}-uninstall.exe"
+  cp "$1" "$build/installer/$name"
+  [ -z "$sign" ] || sign_one "$1" "$name"
+  cp "$1" "$staging/$name"
 }
 
 # Builds dist's installer into the staging folder, and the unsigned one into
@@ -211,10 +212,12 @@ finish_uninstaller() {
 installer_step() {
   local hook=$private/finish-uninstaller setup=${launcher%.exe}-setup.exe
   mkdir -p "$build/installer"
-  # makensis runs the hook as a program of its own: it gets this run's state.
+  # makensis runs the hook as a program of its own, in the script's folder:
+  # it gets this run's state, and its folder.
   {
     echo '#!/usr/bin/env bash'
     echo 'set -euo pipefail'
+    printf 'cd %q\n' "$root"
     printf 'source %q\n' "$root/scripts/release.sh"
     declare -p root private build staging launcher product sign sign_with roots timestamp_urls
     echo 'finish_uninstaller "$1"'

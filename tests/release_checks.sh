@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Checks of what a publisher ships: bad branding stops the configure with one
 # line; a branded build carries what was configured and still runs; two clean
-# builds in two folders are byte-identical; the release command signs with a
-# PFX or a key on a (software) token, time-stamps through a local authority,
-# refuses bad certificates with one line and dist/ as it was, and removing its
-# signature gives back the unsigned exe; verify-release.sh checks a release.
+# releases in two folders are byte-identical, installer included; the
+# installer works under Wine; the release command signs with a PFX or a key
+# on a (software) token, time-stamps through a local authority, refuses bad
+# certificates with one line and dist/ as it was, and removing its signature
+# gives back the unsigned file; verify-release.sh checks a release and
+# refuses one whose manifest would run a command or lower the checks.
 # Needs build/win (scripts/build.sh) and the Wine prefix under build/e2e.
 # Ends with "N passed, M failed".
 set -uo pipefail
@@ -72,23 +74,30 @@ check "branded build compiles" cmake --build "$work/branded"
 check "branded build: PE checks and the Vista scenario under Wine" \
   "$python" tests/e2e/run_e2e.py "$work/branded" build/e2e vista_lookup_waits_for_the_browser
 
-# --- reproducible: two copies of the tree, two folders, built a second apart --
+# The game's files a publisher ships: the two items the launcher opens, and a Cyrillic name.
+game=$PWD/$work/game
+mkdir -p "$game/fscommand" "$game/Музыка"
+printf '[InternetShortcut]\r\nURL=https://x.example/\r\n' >"$game/play.url"
+cp build/win/standins/browser_standin.exe "$game/fscommand/wgame.exe"
+echo "a track" >"$game/Музыка/трек 1.txt"
+export LAUNCHER_GAME_FILES=$game
+
+# --- reproducible: two copies of the tree, two folders, released a second apart --
 for side in a b; do
   mkdir -p "$work/repro-$side/src"
   # The working tree as it is, with its history for the commit's time.
   { git ls-files -z -c -o --exclude-standard; printf '.git\0'; } |
     tar --null -T - -cf - | tar -xf - -C "$work/repro-$side/src"
-  (cd "$work/repro-$side/src" && cmake --preset windows -B ../build >/dev/null &&
-    cmake --build ../build --target launcher doctor >/dev/null) || echo "build $side failed"
+  (cd "$work/repro-$side/src" && scripts/release.sh >/dev/null) || echo "release $side failed"
   sleep 1
 done
 same_build() {
-  for exe in gamestart.exe gamestart-doctor.exe; do
-    sha256sum "$work/repro-a/build/$exe" "$work/repro-b/build/$exe"
-    cmp "$work/repro-a/build/$exe" "$work/repro-b/build/$exe" || return 1
+  for file in gamestart.exe gamestart-doctor.exe gamestart-uninstall.exe gamestart-setup.exe; do
+    sha256sum "$work/repro-a/src/dist/$file" "$work/repro-b/src/dist/$file"
+    cmp "$work/repro-a/src/dist/$file" "$work/repro-b/src/dist/$file" || return 1
   done
 }
-check "two clean builds in two folders are byte-identical" same_build
+check "two clean releases in two folders are byte-identical, installer included" same_build
 
 # --- the release command --------------------------------------------------------
 unsigned_release() {
@@ -96,6 +105,20 @@ unsigned_release() {
     grep -E '^(version|commit|host): ' dist/manifest.txt && grep -q '^gamestart.exe: [0-9]* bytes, sha256 ' dist/manifest.txt
 }
 check "release without a certificate: dist/ with hashes and manifest" unsigned_release
+rm -rf "$work/unsigned-dist" && cp -r dist "$work/unsigned-dist"
+
+# The players' installer under Wine: a newer version over a running launcher, then an uninstall.
+installers_under_wine() {
+  local installers=$work/installers
+  rm -rf "$installers" && mkdir -p "$installers/next" || return 1
+  scripts/release.sh -DLAUNCHER_VERSION=1.0.1.0 && cp dist/gamestart-setup.exe "$installers/gamestart-setup-next.exe" &&
+    cp dist/gamestart.exe "$installers/next/" && scripts/release.sh &&
+    cp dist/*.exe build/release/branding.json "$installers/" && ln -s "$PWD/build/win/standins" "$installers/standins" &&
+    "$python" tests/e2e/run_e2e.py "$installers" build/e2e installed_shortcut_starts_in_the_game_folder \
+      update_and_uninstall_while_the_launcher_runs
+}
+check "installer under Wine: shortcuts start in the game's folder; update and uninstall while the launcher runs" \
+  installers_under_wine
 
 # A throwaway publisher certificate, made now; its password never on a command line.
 cert=$work/cert
@@ -142,6 +165,8 @@ check "release refuses a wrong password" refused_release "wrong password" \
   LAUNCHER_SIGN_PFX="$cert/publisher.pfx" LAUNCHER_SIGN_PASSWORD="not it"
 check "release reports a failed signature" refused_release "signing gamestart.exe failed" \
   LAUNCHER_SIGN_PFX="$cert/no-key.pfx"
+check "release refuses a LAUNCHER_GAME_FILES folder that does not exist" refused_release "is not a folder" \
+  LAUNCHER_GAME_FILES="$work/no-such-folder"
 
 # --- a publisher's certificate: a CA's chain, a key on a token, a time stamp ----
 # A root, an intermediate and a signing certificate valid for two days; a
@@ -199,7 +224,7 @@ token_release() {
   env "${token[@]}" LAUNCHER_SIGN_TIMESTAMP_URL="$unreachable $tsa" scripts/release.sh || return 1
   local after_expiry
   after_expiry=$(date -d '+3 days' +%s)
-  for exe in gamestart.exe gamestart-doctor.exe; do
+  for exe in gamestart.exe gamestart-doctor.exe gamestart-setup.exe gamestart-uninstall.exe; do
     osslsigncode verify -CAfile "$pki/root.pem" -TSA-CAfile "$pki/tsa-root.pem" -time "$after_expiry" \
       -in "dist/$exe" >"$work/verify.log" || return 1
     grep -q '^Signature verification: ok' "$work/verify.log" &&
@@ -210,7 +235,7 @@ token_release() {
     grep -qx "signer sha256: $(openssl x509 -in "$pki/signer.pem" -noout -fingerprint -sha256 | cut -d= -f2)" \
       dist/manifest.txt && secrets_kept "$pin" && rm -rf "$work/token-dist" && cp -r dist "$work/token-dist"
 }
-check "release with a key on a token: verifies against the root alone, time-stamped, still after the certificate expires" \
+check "release with a key on a token: the programs and the installer verify against the root alone, time-stamped, still after the certificate expires" \
   token_release
 
 ca_pfx_release() {
@@ -245,6 +270,20 @@ one_byte_changed() {
     cat "$work/changed.log" && grep -qx 'verify-release: SHA256SUMS does not hold: gamestart.exe: FAILED' "$work/changed.log"
 }
 check "verify-release: one byte changed is named" one_byte_changed
+# A release is untrusted input: its manifest can neither run a command of its own nor lower the checks.
+non_branding_option() {
+  rm -rf "$work/edited" && cp -r "$work/token-dist" "$work/edited"
+  sed -i "s/^commit: .*/commit: $(git rev-parse HEAD)/" "$work/edited/manifest.txt"
+  echo 'option: -DCMAKE_CXX_COMPILER_LAUNCHER=touch' >>"$work/edited/manifest.txt"
+  ! LAUNCHER_SIGN_ROOTS=$pki/roots.pem scripts/verify-release.sh "$work/edited" --rebuild 2>"$work/edited.log" &&
+    cat "$work/edited.log" && grep -qx "verify-release: manifest.txt passes '-DCMAKE_CXX_COMPILER_LAUNCHER=touch' to the build, which is not a branding option" "$work/edited.log"
+}
+check "verify-release: a manifest's option other than branding is refused" non_branding_option
+unsigned_with_roots() {
+  ! LAUNCHER_SIGN_ROOTS=$pki/roots.pem scripts/verify-release.sh "$work/unsigned-dist" 2>"$work/unsigned.log" &&
+    cat "$work/unsigned.log" && grep -q '^verify-release: the signature of .* does not verify against LAUNCHER_SIGN_ROOTS .*: it carries no signature$' "$work/unsigned.log"
+}
+check "verify-release: with LAUNCHER_SIGN_ROOTS an unsigned release is refused, whatever its manifest says" unsigned_with_roots
 
 echo "release checks: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

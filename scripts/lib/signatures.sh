@@ -47,6 +47,10 @@ timestamp_of() {
 
 # why_not LOG: the line of an osslsigncode log that says what went wrong.
 why_not() {
+  if grep -q '^No signature found' "$1"; then
+    echo "it carries no signature"
+    return
+  fi
   awk -F: '
     /Verify error: / { sub(/.*Verify error: /, ""); print; found = 1; exit }
     /^[0-9A-F]+:error:/ { print $6 ($9 != "" ? " (" $9 ")" : ""); found = 1; exit }

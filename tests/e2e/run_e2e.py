@@ -8,6 +8,7 @@ BUILD_DIR holds gamestart.exe and standins/; WORK_DIR gets the Wine prefix
 """
 import json
 import shutil
+import subprocess
 import sys
 import time
 import traceback
@@ -160,6 +161,7 @@ class Trial:
 
 SCENARIOS = []
 WINDOW_SCENARIOS = []  # run in a prefix of their own, with real windows
+INSTALLER_SCENARIOS = []  # run where the build folder holds a release's installers
 
 
 def scenario(fn):
@@ -169,6 +171,11 @@ def scenario(fn):
 
 def window_scenario(fn):
     WINDOW_SCENARIOS.append(fn)
+    return fn
+
+
+def installer_scenario(fn):
+    INSTALLER_SCENARIOS.append(fn)
     return fn
 
 
@@ -466,6 +473,127 @@ def planted_dlls_are_not_loaded(t):
     t.expect(seen["dll_probe.exe"].get("dep") in ("1", "3"), f"DEP policy after start-up: {seen['dll_probe.exe']}")
 
 
+# --- the players' installer -----------------------------------------------------
+UNINSTALL_KEY = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+
+
+class Installed:
+    """A release installed silently into the default folder; setup: which installer."""
+
+    def __init__(self, t, setup):
+        self.t, self.lab = t, t.lab
+        self.name = t.lab.launcher[:-4]
+        self.product = t.lab.branding["strings"]["ProductName"]
+        self.folder = self.lab.user_folder("AppData/Local/Programs/" + self.product)
+        self.windows_folder = rf"C:\users\{self.lab.user_folder().name}\AppData\Local\Programs\{self.product}"
+        self.install(setup)
+
+    def install(self, setup):
+        self.lab.place(self.lab.build / setup, r"C:\setup\setup.exe")
+        run = self.lab.run(r"C:\setup\setup.exe", ["/S"], cwd=self.t.dir, timeout=120)
+        self.t.expect(run.status == 0 and not run.timed_out, f"{setup} /S ended with status {run.status}")
+        return run
+
+    def files(self):
+        return sorted(str(p.relative_to(self.folder)) for p in self.folder.rglob("*") if p.is_file()) \
+            if self.folder.exists() else []
+
+    def registry(self, key):
+        out = subprocess.run(["wine", "reg", "query", key, "/s"], env=self.lab.env, capture_output=True, text=True)
+        return out.stdout if out.returncode == 0 else ""
+
+    def poll(self, condition, limit_s=30.0):
+        deadline = time.time() + limit_s + 10 * self.lab.startup_s
+        while time.time() < deadline and not condition():
+            time.sleep(0.25)
+        return condition()
+
+
+def game_events(t, since_ms=0):
+    """play.url opened and wgame.exe started after since_ms, by where they came from."""
+    return [e for e in t.events("start") if e.ms >= since_ms and
+            (e.text.endswith('play.url"') or e.image.lower().endswith(r"\fscommand\wgame.exe"))]
+
+
+@installer_scenario
+def installed_shortcut_starts_in_the_game_folder(t):
+    t.lab.install("browser_standin.exe", r"C:\Browser\browser.exe", linger_ms=1500)
+    t.user_choice(r'"C:\Browser\browser.exe" "%1"')
+    t.apply()
+    installed = Installed(t, t.lab.launcher[:-4] + "-setup.exe")
+    desktop = t.lab.user_folder("Desktop") / (installed.product + ".lnk")
+    if not t.expect(desktop.exists(), f"no Desktop shortcut: {list(t.lab.user_folder('Desktop').iterdir())}"):
+        return
+    printed = subprocess.run(["lnkinfo", str(desktop)], capture_output=True, text=True).stdout
+    link = {k.strip(): v.strip() for k, _, v in (line.partition(":") for line in printed.splitlines()) if v}
+    launcher = installed.windows_folder + "\\" + t.lab.launcher
+    for field, value in (("Local path", launcher), ("Working directory", installed.windows_folder),
+                         ("Icon location", launcher)):
+        t.expect(link.get(field) == value, f"the shortcut's {field} is {link.get(field)}, not {value}")
+    entry = installed.registry(rf"{UNINSTALL_KEY}\{installed.name}")
+    for value in ("DisplayName", "DisplayVersion", "DisplayIcon", "InstallLocation", "UninstallString",
+                  "QuietUninstallString", "EstimatedSize", "NoModify", "NoRepair"):
+        t.expect(value in entry, f"Apps & features entry lacks {value}: {entry}")
+    # Started from the shortcut by a program whose own folder is elsewhere.
+    t.lab.run("start", [rf"C:\users\{t.lab.user_folder().name}\Desktop\{installed.product}.lnk"], cwd=t.dir,
+              log=t.log, timeout=60)
+    installed.poll(lambda: len(game_events(t)) == 2)
+    t.settle()
+    browser = t.one("exit", r"\Browser\browser.exe")
+    opened = game_events(t)
+    t.expect(len(opened) == 2, f"the installed play.url and wgame.exe were not both opened: {opened}")
+    for e in opened:
+        where = e.text if e.text.endswith('play.url"') else e.image
+        t.expect(installed.windows_folder.lower() in where.lower(), f"not from the installed folder: {where}")
+        t.expect(browser is not None and e.ms >= browser.ms, f"{where} opened before the browser exited")
+    started = t.one("start", r"\Browser\browser.exe")
+    t.expect(started is not None and started.text.endswith(f'"{t.address}"'), f"browser: {started}")
+
+
+@installer_scenario
+def update_and_uninstall_while_the_launcher_runs(t):
+    t.lab.install("browser_standin.exe", r"C:\Browser\browser.exe", linger_ms=6000)
+    t.user_choice(r'"C:\Browser\browser.exe" "%1"')
+    t.apply()
+    name = t.lab.launcher[:-4]
+    installed = Installed(t, name + "-setup.exe")
+    launcher = installed.folder / t.lab.launcher
+
+    # A newer version over a running launcher: silent, no reboot, the running one finishes as usual.
+    running = t.lab.spawn(installed.windows_folder + "\\" + t.lab.launcher, cwd=installed.folder, log=t.log)
+    installed.poll(lambda: t.events("start", r"\Browser\browser.exe"))
+    installed.install(name + "-setup-next.exe")
+    t.expect(launcher.read_bytes() == (t.lab.build / "next" / t.lab.launcher).read_bytes(),
+             "the launcher in the folder is not the newer one")
+    t.expect(any(f.endswith(".old") for f in installed.files()), f"the running launcher was not renamed: {installed.files()}")
+    running.wait(timeout=60)
+    t.settle()
+    exited = t.one("exit", r"\Browser\browser.exe")
+    t.expect(exited is not None and len(game_events(t, exited.ms)) == 2,
+             f"the running launcher did not open the follow-ups after its wait: {game_events(t)}")
+
+    # An uninstall while the newer one runs: nothing of the install is left once it has exited.
+    (installed.folder / "my notes.txt").write_text("the player's")
+    report = name + "-doctor-report-2026-12-09-140322.txt"
+    (installed.folder / report).write_text("a report")
+    since_ms = int(time.time() * 1000)
+    running = t.lab.spawn(installed.windows_folder + "\\" + t.lab.launcher, cwd=installed.folder, log=t.log)
+    installed.poll(lambda: len(t.events("start", r"\Browser\browser.exe")) == 2)
+    uninstall = t.lab.run(installed.windows_folder + "\\" + name + "-uninstall.exe", ["/S"], cwd=t.dir, timeout=60)
+    t.expect(uninstall.status == 0, f"the uninstaller ended with status {uninstall.status}")
+    t.expect(installed.poll(lambda: not installed.registry(rf"{UNINSTALL_KEY}\{name}"), 10),
+             "the Apps & features entry is still there")
+    running.wait(timeout=60)
+    t.settle()
+    t.expect(not game_events(t, since_ms), f"the uninstall left a follow-up to open: {game_events(t, since_ms)}")
+    t.expect(installed.poll(lambda: installed.files() == sorted(["my notes.txt", report])),
+             f"the folder holds {installed.files()}, not just the player's files")
+    shortcuts = [p for p in (t.lab.user_folder("Desktop"), t.lab.user_folder(r"AppData/Roaming/Microsoft/Windows/Start Menu/Programs"))
+                 for p in p.rglob("*.lnk")]
+    t.expect(not shortcuts, f"shortcuts left: {shortcuts}")
+    t.expect(not installed.registry(rf"HKEY_CURRENT_USER\Software\{name}"), "the install's own key is left")
+
+
 def attempt(lab, fn):
     t = Trial(lab, fn.__name__, game_address(lab))
     try:
@@ -490,6 +618,10 @@ def main():
         failed += bool(failures)
 
     labs = [(Lab(work, build), SCENARIOS), (Lab(work / "with-windows", build, windows=True), WINDOW_SCENARIOS)]
+    branding = json.loads((build / "branding.json").read_text(encoding="utf-8"))
+    if (build / (branding["launcher"][:-4] + "-setup.exe")).exists():
+        # In a prefix of their own: they install into the user's folders.
+        labs.append((Lab(work / "installer", build), INSTALLER_SCENARIOS))
     lab = labs[0][0]
     for exe, console in ((lab.launcher, False), (lab.doctor, True)):
         for name, ok, detail in pe_check.checks(build / exe, console):

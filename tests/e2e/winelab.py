@@ -109,6 +109,11 @@ class Lab:
                 link.unlink()
                 link.mkdir()
 
+    def user_folder(self, name=""):
+        """Host path of the prefix's user's folder (its Desktop, say)."""
+        users = [u for u in (self.drive_c / "users").iterdir() if u.name.lower() != "public"]
+        return users[0] / name if name else users[0]
+
     def _wine_tool(self, argv, timeout):
         with open(self.log_file, "ab") as out:  # Wine's services inherit these: a file, never a pipe
             try:
