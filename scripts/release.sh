@@ -275,8 +275,9 @@ main() {
   staging=""
   build=$root/build/release
   trap 'rm -rf "$private"; [ -z "$staging" ] || rm -rf "$staging"' EXIT
-  # A step that fails without saying why still ends with one line.
-  trap 'fail "failed unexpectedly at: $BASH_COMMAND"' ERR
+  # A step that fails without saying why still ends with one line, said by
+  # the main shell alone (a command substitution's failure reaches it too).
+  trap '[ "$BASH_SUBSHELL" -eq 0 ] || exit 1; fail "failed unexpectedly at: $BASH_COMMAND"' ERR
 
   local option
   for option in "$@"; do
