@@ -62,6 +62,10 @@ configure_file(res/launcher.rc.in generated/res/launcher.rc @ONLY)
 # The doctor carries the launcher's version, which its report names.
 set(rc_exe_name ${LAUNCHER_EXE_NAME}-doctor)
 configure_file(res/launcher.rc.in generated/res/doctor.rc @ONLY)
+# The resource compiler's dependency scan does not see the icon: a redrawn
+# icon must relink both programs all the same.
+set_source_files_properties(${CMAKE_BINARY_DIR}/generated/res/launcher.rc ${CMAKE_BINARY_DIR}/generated/res/doctor.rc
+  PROPERTIES OBJECT_DEPENDS "${LAUNCHER_ICON_FOR_RC}")
 add_executable(launcher WIN32 app/main.cpp platform/win32.cpp platform/win32_launch.cpp ${windows_startup}
   ${CMAKE_BINARY_DIR}/generated/res/launcher.rc)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME})

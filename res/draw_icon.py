@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Draws res/launcher.ico: a play triangle on a rounded teal tile, at the
 sizes Windows shows on a Desktop and in Explorer at today's scalings: 16, 20,
-24, 32, 40, 48 and 64 pixels as 32-bit images with alpha, and 256 as a PNG
-image, as Windows Vista and later read it. Standard library only.
+24, 32, 40 and 48 pixels as 32-bit images with alpha, which every Windows
+reads, and 64 and 256 as PNG images: only Windows Vista and later show
+those sizes, and they read PNG, at a tenth of the bytes. Standard library
+only.
 
 Usage: draw_icon.py [OUT.ico [RRGGBB]]; the colour replaces the teal tile."""
 import struct
@@ -11,6 +13,7 @@ import zlib
 from pathlib import Path
 
 SIZES = [16, 20, 24, 32, 40, 48, 64, 256]
+PNG_FROM = 64
 
 TILE = (0x1F, 0x8A, 0x8E)
 TRIANGLE = (0xFF, 0xF4, 0xD6)
@@ -78,7 +81,7 @@ def png(size, tile_rgb=TILE):
 
 
 def icon(sizes, tile_rgb=TILE):
-    images = [png(s, tile_rgb) if s >= 256 else image(s, tile_rgb) for s in sizes]
+    images = [png(s, tile_rgb) if s >= PNG_FROM else image(s, tile_rgb) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, data in zip(sizes, images):
