@@ -232,7 +232,7 @@ installer_step() {
 
 # --- the manifest -----------------------------------------------------------------
 manifest_step() {
-  local manifest=$staging/manifest.txt commit file option path
+  local manifest=$staging/manifest.txt commit file option line
   local shipped=("$launcher" "$doctor" "${launcher%.exe}-uninstall.exe" "${launcher%.exe}-setup.exe")
   commit=$(git rev-parse HEAD 2>/dev/null || echo unknown)
   [ -z "$(git status --porcelain 2>/dev/null)" ] || commit="$commit (with uncommitted changes)"
@@ -246,9 +246,9 @@ manifest_step() {
   for option in "$@"; do manifest_put "$manifest" option "$option" || fail "an option holds a line break: $option"; done
   # The game's files the installer carries, for a reviewer to rebuild it from the same ones.
   if [ -n "${LAUNCHER_GAME_FILES:-}" ]; then
-    while IFS= read -r path; do
-      manifest_put "$manifest" "game file" "$(sha256sum "$LAUNCHER_GAME_FILES/$path" | cut -d' ' -f1) $path"
-    done < <(game_files "$LAUNCHER_GAME_FILES")
+    while IFS= read -r line; do
+      manifest_put "$manifest" "game file" "$line"
+    done < <(game_files_listing "$LAUNCHER_GAME_FILES")
   fi
   manifest_put "$manifest" signed "${sign:-no}"
   if [ -n "$sign" ]; then

@@ -122,10 +122,7 @@ if [ "$rebuild" = --rebuild ]; then
     [ -n "${LAUNCHER_GAME_FILES:-}" ] && [ -d "$LAUNCHER_GAME_FILES" ] ||
       fail "the installer carries the game's files: set LAUNCHER_GAME_FILES to the folder they came from"
     game_dir=$(cd "$LAUNCHER_GAME_FILES" && pwd)
-    game_files "$game_dir" | while IFS= read -r path; do
-      echo "$(sha256sum "$game_dir/$path" | cut -d' ' -f1) $path"
-    done >"$work/game-files"
-    printf '%s\n' "${game[@]}" | cmp -s - "$work/game-files" ||
+    printf '%s\n' "${game[@]}" | cmp -s - <(game_files_listing "$game_dir") ||
       fail "LAUNCHER_GAME_FILES ($LAUNCHER_GAME_FILES) does not hold the files the manifest lists"
   fi
   [ "$(makensis_version)" = "$(manifest_get "$manifest" makensis)" ] ||

@@ -16,6 +16,15 @@ game_files() {
   (cd "$1" && find . -type f -printf '%P\n' | LC_ALL=C sort)
 }
 
+# game_files_listing DIR: each file under DIR as the manifest lists it:
+# its sha256, a space, its relative path.
+game_files_listing() {
+  local path
+  while IFS= read -r path; do
+    echo "$(sha256sum "$1/$path" | cut -d' ' -f1) $path"
+  done < <(game_files "$1")
+}
+
 # game_files_refusal DIR NAME: why the files under DIR cannot be installed
 # beside NAME.exe; nothing when they can.
 game_files_refusal() {
@@ -66,11 +75,10 @@ installer_folder() {
 # (none when empty). HOOK is given the uninstaller's file before it goes
 # inside; WORK gets the list of game files and makensis' log, installer.log.
 build_installer() {
-  local build=$1 game=$2 out=$3 hook=$4 work=$5 include=$5/game-files.nsh path name product
-  field() { branding_field "$build/branding.json" "$1"; }
-  name=$(field launcher)
+  local build=$1 game=$2 out=$3 hook=$4 work=$5 include=$5/game-files.nsh path name product branding=$1/branding.json
+  name=$(branding_field "$branding" launcher)
   name=${name%.exe}
-  product=$(field strings.ProductName)
+  product=$(branding_field "$branding" strings.ProductName)
   # makensis reads each file through a link of a plain name: a "$" in a
   # source path cannot be escaped.
   local n=0
@@ -84,9 +92,10 @@ build_installer() {
     done < <(game_files "$game") >>"$include"
   fi
   makensis -V2 -INPUTCHARSET UTF8 "-DNAME=$name" "-DPRODUCT=$(nsis_text "$product")" \
-    "-DFOLDER=$(nsis_text "$(installer_folder "$product" "$name")")" "-DVERSION=$(field version)" \
-    "-DCOMPANY=$(nsis_text "$(field strings.CompanyName)")" "-DCOPYRIGHT=$(nsis_text "$(field strings.LegalCopyright)")" \
-    "-DICON=$(field icon)" "-DPROGRAMS=$build" "-DGAME_FILES=$include" "-DOUTFILE=$out" "-DFINISH_UNINSTALLER=$hook" \
+    "-DFOLDER=$(nsis_text "$(installer_folder "$product" "$name")")" "-DVERSION=$(branding_field "$branding" version)" \
+    "-DCOMPANY=$(nsis_text "$(branding_field "$branding" strings.CompanyName)")" \
+    "-DCOPYRIGHT=$(nsis_text "$(branding_field "$branding" strings.LegalCopyright)")" \
+    "-DICON=$(branding_field "$branding" icon)" "-DPROGRAMS=$build" "-DGAME_FILES=$include" "-DOUTFILE=$out" "-DFINISH_UNINSTALLER=$hook" \
     "$installer_sources/installer.nsi" >"$work/installer.log" 2>&1 && finish_pe "$out"
 }
 
