@@ -5,12 +5,13 @@
 # installer works under Wine; the release command signs with a PFX or a key
 # on a (software) token, time-stamps through a local authority, refuses bad
 # certificates with one line and dist/ as it was, and removing its signature
-# gives back the unsigned file; verify-release.sh checks a release and
-# refuses one whose manifest would run a command or lower the checks.
+# gives back the unsigned file; verify-release.sh checks a release, for the
+# signer a reviewer pins, and refuses one whose manifest would run a command
+# or lower the checks. (The verifier's refusals one by one: tests/release/.)
 # Needs build/win (scripts/build.sh) and the Wine prefix under build/e2e.
 # Ends with "N passed, M failed".
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 python=/usr/bin/python3  # Debian's, which has python3-pefile
 work=build/release-checks
 rm -rf "$work" dist
@@ -39,10 +40,11 @@ head -c 6 res/launcher.ico >"$work/cut-short.ico"
 printf '\0\0\1\0\1\0\20\20\0\0\1\0\40\0\350\3\0\0\26\0\0\0xxxxxxxxxx' >"$work/damaged.ico"
 bad_configure() {  # bad_configure EXPECTED CMAKE-ARG
   rm -rf "$work/configure"
-  ! cmake -S . -B "$work/configure" -G Ninja "$2" >"$work/configure.log" 2>&1 &&
-    grep -A1 'CMake Error' "$work/configure.log" | grep -q -- "$1" &&
-    [ "$(grep -A1 'CMake Error' "$work/configure.log" | grep -c -- "$1")" -eq 1 ] ||
-    { cat "$work/configure.log"; return 1; }
+  if cmake -S . -B "$work/configure" -G Ninja "$2" >"$work/configure.log" 2>&1 ||
+    [ "$(grep -A1 'CMake Error' "$work/configure.log" | grep -c -- "$1")" -ne 1 ]; then
+    cat "$work/configure.log"
+    return 1
+  fi
 }
 while IFS='|' read -r expected argument; do
   check "configure refuses $argument" bad_configure "$expected" "$argument"
@@ -100,9 +102,16 @@ same_build() {
 check "two clean releases in two folders are byte-identical, installer included" same_build
 
 # --- the release command --------------------------------------------------------
+manifest_says() {  # manifest_says FILE CONDITION: CONDITION, in Python, holds of the manifest m (files: by name)
+  "$python" -c 'import json, sys
+m = json.load(open(sys.argv[1], encoding="utf-8"))
+files = {f["name"]: f for f in m["files"]}
+sys.exit(0 if eval("(" + sys.argv[2] + ")") else "manifest.json: not " + sys.argv[2])' "$@"
+}
 unsigned_release() {
   scripts/release.sh && (cd dist && sha256sum -c SHA256SUMS) && cmp dist/gamestart.exe build/release/gamestart.exe &&
-    grep -E '^(version|commit|host): ' dist/manifest.txt && grep -q '^gamestart.exe: [0-9]* bytes, sha256 ' dist/manifest.txt
+    manifest_says dist/manifest.json "m['version'] == '1.0.0.0' and m['signer'] is None and
+      files['gamestart.exe']['size'] == $(stat -c %s dist/gamestart.exe)"
 }
 check "release without a certificate: dist/ with hashes and manifest" unsigned_release
 rm -rf "$work/unsigned-dist" && cp -r dist "$work/unsigned-dist"
@@ -132,12 +141,13 @@ openssl pkcs12 -export -nokeys -in "$cert/cert.pem" -out "$cert/no-key.pfx" -pas
 
 signed_release() {
   LAUNCHER_SIGN_PFX=$cert/publisher.pfx scripts/release.sh || return 1
-  grep -q '^signed: yes' dist/manifest.txt || return 1
+  manifest_says dist/manifest.json 'm["signer"] is not None' || return 1
   for exe in gamestart.exe gamestart-doctor.exe; do
     osslsigncode verify -in "dist/$exe" -CAfile "$cert/cert.pem" >"$work/verify.log" || return 1
     grep -q 'Signature verification: ok' "$work/verify.log" || return 1
     grep -qE 'Message digest algorithm *: SHA256' "$work/verify.log" || return 1
-    grep -qx "$exe unsigned: sha256 $(sha256sum "build/release/$exe" | cut -d' ' -f1)" dist/manifest.txt || return 1
+    manifest_says dist/manifest.json "files['$exe']['unsigned_sha256'] == '$(sha256sum "build/release/$exe" | cut -d' ' -f1)'" ||
+      return 1
     osslsigncode remove-signature -in "dist/$exe" -out "$work/stripped-$exe" >/dev/null || return 1
     cmp "$work/stripped-$exe" "build/release/$exe" || return 1
   done
@@ -188,6 +198,7 @@ certificate() {  # certificate NAME SUBJECT DAYS EXTENSIONS [ISSUER]
 certificate root "/CN=Test Root CA" 30 ca
 certificate intermediate "/CN=Test Code Signing CA" 30 intermediate root
 certificate signer "/CN=Sky Games Test/O=Sky Games" 2 codesign intermediate
+certificate other "/CN=Other Company/O=Other Company" 2 codesign intermediate
 certificate tsa-root "/CN=Test Time-Stamp Root" 30 ca
 certificate tsa "/CN=Test Time-Stamp Authority" 30 tsa tsa-root
 cat "$pki/signer.pem" "$pki/intermediate.pem" >"$pki/signer-chain.pem"
@@ -213,6 +224,8 @@ for _ in $(seq 50); do [ -s "$pki/tsa-port" ] && break; sleep 0.1; done
 tsa="http://127.0.0.1:$(cat "$pki/tsa-port")"
 # A port nothing listens on: a server that does not answer.
 unreachable="http://127.0.0.1:$("$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+# The publisher's fingerprint, as a reviewer pins it.
+publisher=$(openssl x509 -in "$pki/signer.pem" -outform DER | sha256sum | cut -d' ' -f1)
 token=(LAUNCHER_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so "LAUNCHER_SIGN_KEY=pkcs11:token=publisher;object=signkey"
        LAUNCHER_SIGN_CERT="$pki/signer-chain.pem" LAUNCHER_SIGN_PIN="$pin" LAUNCHER_SIGN_ROOTS="$pki/roots.pem")
 
@@ -229,11 +242,10 @@ token_release() {
       -in "dist/$exe" >"$work/verify.log" || return 1
     grep -q '^Signature verification: ok' "$work/verify.log" &&
       grep -q '^Timestamp Server Signature verification: ok' "$work/verify.log" || return 1
-    grep -qE "^$exe time stamp: [0-9]{4}-[0-9]{2}-[0-9]{2} " dist/manifest.txt || return 1
+    manifest_says dist/manifest.json "files['$exe']['time_stamp'].startswith('$(date -u +%Y-%m-%dT)')" || return 1
   done
-  grep -qx 'signer: O=Sky Games,CN=Sky Games Test' dist/manifest.txt &&
-    grep -qx "signer sha256: $(openssl x509 -in "$pki/signer.pem" -noout -fingerprint -sha256 | cut -d= -f2)" \
-      dist/manifest.txt && secrets_kept "$pin" && rm -rf "$work/token-dist" && cp -r dist "$work/token-dist"
+  manifest_says dist/manifest.json "m['signer'] == {'subject': 'O=Sky Games,CN=Sky Games Test', 'sha256': '$publisher'}" &&
+    secrets_kept "$pin" && rm -rf "$work/token-dist" && cp -r dist "$work/token-dist"
 }
 check "release with a key on a token: the programs and the installer verify against the root alone, time-stamped, still after the certificate expires" \
   token_release
@@ -243,7 +255,7 @@ ca_pfx_release() {
     LAUNCHER_SIGN_ROOTS=$pki/root.pem scripts/release.sh || return 1
   for exe in gamestart.exe gamestart-doctor.exe; do
     osslsigncode verify -CAfile "$pki/root.pem" -in "dist/$exe" | grep -q '^Signature verification: ok' || return 1
-    grep -qx "$exe time stamp: not time-stamped" dist/manifest.txt || return 1
+    manifest_says dist/manifest.json "files['$exe']['time_stamp'] is None" || return 1
   done
   secrets_kept "$(cat "$pki/password")"
 }
@@ -259,31 +271,66 @@ check "release refuses a PFX and a token together" refused_release "are both set
 # A release rebuilds only from a commit; a tree with uncommitted changes is checked without.
 rebuild=()
 [ -n "$(git status --porcelain)" ] || rebuild=(--rebuild)
+reviewer=(LAUNCHER_SIGN_ROOTS="$pki/roots.pem" LAUNCHER_SIGNER="$publisher")
 verified_release() {
-  LAUNCHER_SIGN_ROOTS=$pki/roots.pem scripts/verify-release.sh "$work/token-dist" "${rebuild[@]}"
+  env "${reviewer[@]}" scripts/verify-release.sh "$work/token-dist" "${rebuild[@]}"
 }
 check "verify-release: a good release holds${rebuild:+, rebuilt from its commit}" verified_release
+refused() {  # refused EXPECTED DIR [ARG...]: verify-release names what is wrong, in one line
+  ! env "${reviewer[@]}" scripts/verify-release.sh "${@:2}" 2>"$work/refused.log" && cat "$work/refused.log" &&
+    [ "$(wc -l <"$work/refused.log")" -eq 1 ] && grep -qxF -- "$1" "$work/refused.log"
+}
 one_byte_changed() {
   rm -rf "$work/changed" && cp -r "$work/token-dist" "$work/changed"
   printf '\001' | dd of="$work/changed/gamestart.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
-  ! LAUNCHER_SIGN_ROOTS=$pki/roots.pem scripts/verify-release.sh "$work/changed" 2>"$work/changed.log" &&
-    cat "$work/changed.log" && grep -qx 'verify-release: SHA256SUMS does not hold: gamestart.exe: FAILED' "$work/changed.log"
+  refused 'verify-release: gamestart.exe does not match its size and hash in manifest.json' "$work/changed"
 }
 check "verify-release: one byte changed is named" one_byte_changed
+# A reviewer pins the publisher: another customer of the same CA, whose
+# signature verifies against the same roots, does not pass for it.
+another_signer() {
+  rm -rf "$work/resigned" && cp -r "$work/token-dist" "$work/resigned"
+  cat "$pki/other.pem" "$pki/intermediate.pem" >"$pki/other-chain.pem"
+  osslsigncode remove-signature -in "$work/resigned/gamestart.exe" -out "$work/unsigned.exe" >/dev/null &&
+    rm "$work/resigned/gamestart.exe" &&
+    osslsigncode sign -certs "$pki/other-chain.pem" -key "$pki/other.key" -h sha256 -ts "$tsa" \
+      -in "$work/unsigned.exe" -out "$work/resigned/gamestart.exe" >/dev/null || return 1
+  # The copy's maker makes its hashes agree.
+  "$python" - "$work/resigned" <<'EOF' || return 1
+import hashlib, json, pathlib, sys
+folder = pathlib.Path(sys.argv[1])
+manifest = json.loads((folder / "manifest.json").read_text())
+for f in manifest["files"]:
+    f["sha256"] = hashlib.sha256((folder / f["name"]).read_bytes()).hexdigest()
+    f["size"] = (folder / f["name"]).stat().st_size
+(folder / "manifest.json").write_text(json.dumps(manifest))
+(folder / "SHA256SUMS").write_text("".join(f"{f['sha256']}  {f['name']}\n" for f in manifest["files"]))
+EOF
+  local other
+  other=$(openssl x509 -in "$pki/other.pem" -outform DER | sha256sum | cut -d' ' -f1)
+  env "${reviewer[@]}" scripts/verify-release.sh "$work/token-dist" &&
+    refused "verify-release: gamestart.exe is signed by Organization: Other Company, Common Name: Other Company (certificate SHA-256 $other), a signer LAUNCHER_SIGNER does not pin" "$work/resigned"
+}
+check "verify-release: with LAUNCHER_SIGNER pinned the release holds, and one exe re-signed by another customer of its CA is refused" \
+  another_signer
 # A release is untrusted input: its manifest can neither run a command of its own nor lower the checks.
 non_branding_option() {
   rm -rf "$work/edited" && cp -r "$work/token-dist" "$work/edited"
-  sed -i "s/^commit: .*/commit: $(git rev-parse HEAD)/" "$work/edited/manifest.txt"
-  echo 'option: -DCMAKE_CXX_COMPILER_LAUNCHER=touch' >>"$work/edited/manifest.txt"
-  ! LAUNCHER_SIGN_ROOTS=$pki/roots.pem scripts/verify-release.sh "$work/edited" --rebuild 2>"$work/edited.log" &&
-    cat "$work/edited.log" && grep -qx "verify-release: manifest.txt passes '-DCMAKE_CXX_COMPILER_LAUNCHER=touch' to the build, which is not a branding option" "$work/edited.log"
+  "$python" - "$work/edited/manifest.json" "$(git rev-parse HEAD)" <<'EOF' || return 1
+import json, sys
+manifest = json.load(open(sys.argv[1]))
+manifest.update(commit=sys.argv[2], uncommitted_changes=False)
+manifest["options"].append("-DCMAKE_CXX_COMPILER_LAUNCHER=touch")
+json.dump(manifest, open(sys.argv[1], "w"))
+EOF
+  refused "verify-release: manifest.json passes '-DCMAKE_CXX_COMPILER_LAUNCHER=touch' to the build, which is not a branding option" \
+    "$work/edited" --rebuild
 }
 check "verify-release: a manifest's option other than branding is refused" non_branding_option
 unsigned_with_roots() {
-  ! LAUNCHER_SIGN_ROOTS=$pki/roots.pem scripts/verify-release.sh "$work/unsigned-dist" 2>"$work/unsigned.log" &&
-    cat "$work/unsigned.log" && grep -q '^verify-release: the signature of .* does not verify against LAUNCHER_SIGN_ROOTS .*: it carries no signature$' "$work/unsigned.log"
+  refused 'verify-release: gamestart.exe carries no signature' "$work/unsigned-dist"
 }
-check "verify-release: with LAUNCHER_SIGN_ROOTS an unsigned release is refused, whatever its manifest says" unsigned_with_roots
+check "verify-release: with a signer pinned an unsigned release is refused, whatever its manifest says" unsigned_with_roots
 
 echo "release checks: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

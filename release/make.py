@@ -1,0 +1,151 @@
+"""A release: built, signed and packed in a staging folder, then put in place
+as dist/ by renames alone, so that a run killed at any moment leaves the old
+release or the new one whole, and the next run puts right what it left."""
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+from pathlib import Path
+
+from . import installer, signing
+from .build import build_programs, setup
+from .common import ROOT, ReleaseError, say, shown
+from .manifest import FORMAT, MANIFEST, SUMS, Manifest, ShippedFile, Signer, file_sha256, sums_text
+from .names import BRANDING_OPTIONS, is_branding_option
+
+DIST = "dist"
+NEW = ".dist-new"  # a whole new release, about to replace dist/
+OLD = ".dist-old"  # the release it replaces, until the new one is in place
+STAGING = ".dist-staging-"  # a release being made: never whole
+
+
+def make(options, env, secrets, root=ROOT):
+    for option in options:
+        if not is_branding_option(option):
+            raise ReleaseError(f"'{shown(option)}' is not a branding option (-D{BRANDING_OPTIONS[0]}=... and the "
+                               "others in the README's table)")
+    game = env.get("LAUNCHER_GAME_FILES") or None
+    if game:
+        if not os.path.isdir(game):
+            raise ReleaseError(f"LAUNCHER_GAME_FILES names '{shown(game)}', which is not a folder")
+        game = os.path.abspath(game)
+    put_right(root)
+    setup(root)
+    with tempfile.TemporaryDirectory(prefix="release-") as private:  # 0700: the secret's file and every log
+        private = Path(private)
+        signer = signing.signer_from_environment(env, secrets, private)
+        build = Path(root, "build", "release")
+        branding = build_programs(root, build, options, private)
+        if game:
+            refusal = installer.game_files_refusal(game, branding.name)
+            if refusal:
+                raise ReleaseError(refusal)
+        staging = Path(tempfile.mkdtemp(prefix=STAGING, dir=root))
+        try:
+            stamps = _make_files(branding, build, game, signer, staging, private)
+            manifest = _manifest(root, branding, build, options, game, signer, staging, stamps)
+            (staging / MANIFEST).write_text(manifest.dumps(), encoding="utf-8")
+            (staging / SUMS).write_text(sums_text(manifest))
+            staging.chmod(0o755)
+            publish(staging, root)
+        finally:
+            shutil.rmtree(staging, ignore_errors=True)
+    return (f"release: dist/ holds {branding.setup}, {branding.launcher} and {branding.doctor}"
+            + (", signed" if signer else ""))
+
+
+def _make_files(branding, build, game, signer, staging, private):
+    """The four programs in staging, signed when signing; answers when each
+    was time-stamped."""
+    stamps = {}
+    if signer:
+        signer.description = branding.product
+        signer.save(private / "signer.json")
+    for exe in (branding.launcher, branding.doctor):
+        shutil.copyfile(build / exe, staging / exe)
+        if signer:
+            stamps[exe] = signing.sign(signer, staging / exe, exe, private)
+    # The uninstaller is finished, kept unsigned for the manifest, and signed
+    # before it goes inside the installer, by the hook makensis runs.
+    unsigned = build / "installer"
+    unsigned.mkdir(exist_ok=True)
+    hook = installer.Hook(name=branding.uninstaller, keep=str(unsigned / branding.uninstaller), private=str(private),
+                          signer=str(private / "signer.json") if signer else None,
+                          staged=str(staging / branding.uninstaller), stamped=str(private / "uninstaller-stamp.json"))
+    installer.build_installer(branding, build, game, unsigned / branding.setup, hook.write(private), private)
+    shutil.copyfile(unsigned / branding.setup, staging / branding.setup)
+    if signer:
+        stamps[branding.setup] = signing.sign(signer, staging / branding.setup, branding.setup, private)
+        stamps[branding.uninstaller] = json.loads((private / "uninstaller-stamp.json").read_text())
+    for exe in (branding.launcher, branding.doctor, branding.uninstaller, branding.setup):
+        (staging / exe).chmod(0o755)
+    return stamps
+
+
+def _manifest(root, branding, build, options, game, signer, staging, stamps):
+    commit = _git(root, "rev-parse", "HEAD")
+    unsigned = {branding.launcher: build / branding.launcher, branding.doctor: build / branding.doctor,
+                branding.uninstaller: build / "installer" / branding.uninstaller,
+                branding.setup: build / "installer" / branding.setup}
+    files = [ShippedFile(name=name, size=(staging / name).stat().st_size, sha256=file_sha256(staging / name),
+                         unsigned_sha256=file_sha256(path), time_stamp=stamps.get(name))
+             for name, path in unsigned.items()]
+    epoch = branding.source_date_epoch
+    return Manifest(format=FORMAT, version=branding.version, commit=commit or None,
+                    uncommitted_changes=bool(commit) and bool(_git(root, "status", "--porcelain")),
+                    host=branding.host, source_date_epoch=int(epoch) if epoch.isdigit() else None,
+                    makensis=installer.makensis_version(), options=list(options),
+                    game_files=installer.game_files_listing(game) if game else [],
+                    signer=Signer(subject=signer.subject, sha256=signer.sha256) if signer else None, files=files)
+
+
+def _git(root, *args):
+    done = subprocess.run(["git", "-C", str(root), *args], capture_output=True, text=True)
+    return done.stdout.strip() if done.returncode == 0 else ""
+
+
+# --- dist/, by renames --------------------------------------------------------------
+def publish(staging, root):
+    """staging becomes dist/; the old dist/ is deleted only once it is out of
+    the way. Each step is one rename, and put_right finishes any of them."""
+    root = Path(root)
+    os.rename(staging, root / NEW)
+    _sync(root)
+    _swap(root)
+
+
+def _swap(root):
+    if (root / DIST).exists():
+        os.rename(root / DIST, root / OLD)
+        _sync(root)
+    os.rename(root / NEW, root / DIST)
+    _sync(root)
+    shutil.rmtree(root / OLD, ignore_errors=True)
+
+
+def put_right(root):
+    """Finishes what a release killed midway left: a whole new release goes in
+    place, the one it replaced goes, and a half-made one is deleted."""
+    root = Path(root)
+    for half_made in root.glob(STAGING + "*"):
+        shutil.rmtree(half_made, ignore_errors=True)
+    new, old, dist = root / NEW, root / OLD, root / DIST
+    if new.exists():
+        if old.exists() and dist.exists():
+            shutil.rmtree(old)  # cannot arise from a run of ours; dist/ is the one to keep aside
+        say("The last release was stopped while it put dist/ in place: its new release is now dist/.")
+        _swap(root)
+    elif old.exists():
+        if dist.exists():
+            shutil.rmtree(old)
+        else:
+            os.rename(old, dist)
+
+
+def _sync(folder):
+    fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        os.fsync(fd)
+    finally:
+        os.close(fd)

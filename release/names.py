@@ -1,0 +1,36 @@
+"""Which names and options the tool accepts, whatever the locale."""
+import re
+
+# Letters, digits, space, ".", "-", "_": what LAUNCHER_EXE_NAME allows.
+_PLAIN = re.compile(r"[A-Za-z0-9 ._-]+", re.ASCII)
+# Windows opens these as devices, with any extension ("nul.txt", "COM1.exe").
+_DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", *(f"COM{n}" for n in range(10)), *(f"LPT{n}" for n in range(10))}
+MAX_NAME = 200
+
+
+def is_device_name(name):
+    return name.split(".")[0].rstrip(" ").upper() in _DEVICE_NAMES
+
+
+def plain_name_refusal(name):
+    """Why name cannot be a file of a release's folder; None when it can."""
+    if not _PLAIN.fullmatch(name) or len(name) > MAX_NAME:
+        return "is not a plain name (ASCII letters, digits, space, '.', '-', '_')"
+    if name[0] in ". " or name[-1] in ". ":
+        return "starts or ends with a dot or a space"
+    if is_device_name(name):
+        return "is a device name that Windows reserves"
+    return None
+
+
+# What a publisher brands a build with. Nothing else is passed to a build, so
+# a rebuild from a manifest runs only what the commit holds.
+BRANDING_OPTIONS = ("LAUNCHER_EXE_NAME", "LAUNCHER_ICON", "LAUNCHER_VERSION", "LAUNCHER_COMPANY",
+                    "LAUNCHER_PRODUCT_NAME", "LAUNCHER_DESCRIPTION", "LAUNCHER_COPYRIGHT", "LAUNCHER_GAME_HOST")
+_OPTION = re.compile(r"-D([A-Za-z0-9_]+)(?::[A-Za-z]+)?=.*", re.ASCII | re.DOTALL)
+
+
+def is_branding_option(argument):
+    """Whether argument is -DNAME=VALUE (or -DNAME:TYPE=VALUE) for one of them."""
+    match = _OPTION.fullmatch(argument)
+    return bool(match) and match.group(1) in BRANDING_OPTIONS

@@ -1,0 +1,260 @@
+"""Verifies a release that came from someone else. Every name, hash, option
+and commit in it is its maker's choice: the folder is listed and compared with
+the manifest before any tool sees a file, each file is read once into a
+private folder, and who signed it is what the caller pins, never what the
+release says."""
+import hashlib
+import os
+import re
+import stat
+import tempfile
+from dataclasses import dataclass
+from pathlib import Path
+
+from . import installer, manifest as manifests, signing
+from .build import setup
+from .common import ROOT, ReleaseError, module_command, run, shown
+from .manifest import MANIFEST, OLD_MANIFEST, SUMS
+from .names import is_branding_option
+
+LIMIT = 2 << 30  # 2 GiB: no installer NSIS makes is larger
+HOW_TO_PIN = ("set both: LAUNCHER_SIGN_ROOTS, a PEM file of the roots to trust, and LAUNCHER_SIGNER, the SHA-256 "
+              "fingerprint of the publisher's signing certificate (openssl x509 -noout -fingerprint -sha256 -in "
+              "CERTIFICATE.pem)")
+
+
+@dataclass(frozen=True)
+class Trust:
+    """What the caller trusts: roots (a PEM file) and the signing certificates'
+    fingerprints, both or neither."""
+    roots: str = None
+    signers: frozenset = frozenset()
+    allow_unstamped: bool = False
+
+    @property
+    def roots_name(self):
+        return f"LAUNCHER_SIGN_ROOTS ({shown(self.roots)})"
+
+
+def trust_from_environment(env):
+    roots, signer = env.get("LAUNCHER_SIGN_ROOTS", ""), env.get("LAUNCHER_SIGNER", "")
+    if bool(roots) != bool(signer):
+        given, missing = ("LAUNCHER_SIGN_ROOTS", "LAUNCHER_SIGNER") if roots else ("LAUNCHER_SIGNER", "LAUNCHER_SIGN_ROOTS")
+        raise ReleaseError(f"{given} is set without {missing}: roots alone admit anyone the CA serves, a pinned "
+                           f"signer alone proves nothing; {HOW_TO_PIN}")
+    if not roots:
+        return Trust()
+    signers = set()
+    for given in re.split(r"[\s,]+", signer.strip()):
+        hex_digits = given.replace(":", "").lower()
+        if not re.fullmatch(r"[0-9a-f]{64}", hex_digits, re.ASCII):
+            raise ReleaseError(f"LAUNCHER_SIGNER holds '{shown(given)}', which is not a SHA-256 fingerprint; "
+                               + HOW_TO_PIN)
+        signers.add(hex_digits)
+    signing.read_roots(roots)
+    return Trust(roots=roots, signers=frozenset(signers), allow_unstamped=env.get("LAUNCHER_ALLOW_UNSTAMPED") == "1")
+
+
+def verify(folder, trust, rebuild=False, trust_ref=None, game_files=None, repo=ROOT):
+    """Refuses, with what is wrong, or answers the closing line."""
+    where = shown(folder)
+    if not os.path.isdir(folder):
+        raise ReleaseError(f"no folder '{where}'")
+    entries = {e.name: e for e in os.scandir(folder)}
+    if MANIFEST not in entries:
+        if OLD_MANIFEST in entries:
+            raise ReleaseError(f"{where} holds {OLD_MANIFEST}: it predates {MANIFEST}, which this tool reads; "
+                               "verify it with the scripts of the commit that made it")
+        raise ReleaseError(f"{where} holds no {MANIFEST}: not a release")
+    manifest = manifests.loads(_read_small(Path(folder, MANIFEST), MANIFEST))
+    names = [f.name for f in manifest.files]
+    allowed = {MANIFEST, SUMS, *names}
+    for name in sorted(entries):
+        if name not in allowed:
+            raise ReleaseError(f"{where} holds {_kind(entries[name])} '{shown(name)}', which {MANIFEST} does not list")
+    for name in [SUMS, *names]:
+        if name not in entries:
+            raise ReleaseError(f"{name} is in {MANIFEST} but not in {where}" if name != SUMS else f"{where} holds no {SUMS}")
+        if _kind(entries[name]) != "a file":
+            raise ReleaseError(f"{name} is {_kind(entries[name])}, not a file of the folder's own")
+    manifests.check_sums(_read_small(Path(folder, SUMS), SUMS), manifest)
+
+    with tempfile.TemporaryDirectory(prefix="verify-release-") as work:
+        work = Path(work)
+        copies = work / "files"
+        copies.mkdir()
+        for f in manifest.files:
+            size, digest = _copy_once(Path(folder, f.name), copies / f.name)
+            if (size, digest) != (f.size, f.sha256):
+                raise ReleaseError(f"{f.name} does not match its size and hash in {MANIFEST}")
+        signer = _check_signatures(manifest, copies, trust, work) if trust.roots else None
+        _check_unsigned(manifest, copies, work)
+        if rebuild:
+            _rebuild(manifest, copies, trust_ref, game_files, repo, work)
+    done = ", rebuilt from its commit" if rebuild else ""
+    if signer:
+        return f"verify-release: {where} holds {', '.join(names)}; signed by {signer}{done}; everything holds"
+    return (f"verify-release: {where} holds {', '.join(names)}; consistent{done}, but no signature was checked: "
+            "set LAUNCHER_SIGN_ROOTS and LAUNCHER_SIGNER to check who signed it")
+
+
+def _kind(entry):
+    if entry.is_symlink():
+        return "a link"
+    if entry.is_dir(follow_symlinks=False):
+        return "a folder"
+    if entry.is_file(follow_symlinks=False):
+        return "a file"
+    return "a device or other special file"
+
+
+def _open_regular(path, name, limit):
+    """A descriptor of path, which must be a regular file no larger than limit;
+    never follows a link, never waits on a pipe."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
+    except OSError as e:
+        raise ReleaseError(f"cannot open {shown(name)}: {e.strerror}")
+    info = os.fstat(fd)
+    if not stat.S_ISREG(info.st_mode):
+        os.close(fd)
+        raise ReleaseError(f"{shown(name)} is not a regular file")
+    if info.st_size > limit:
+        os.close(fd)
+        raise ReleaseError(f"{shown(name)} is larger than {limit} bytes")
+    return fd
+
+
+def _read_small(path, name):
+    with os.fdopen(_open_regular(path, name, manifests.MAX_BYTES), "rb") as f:
+        data = f.read(manifests.MAX_BYTES + 1)
+    if len(data) > manifests.MAX_BYTES:
+        raise ReleaseError(f"{name} is larger than {manifests.MAX_BYTES} bytes")
+    return data
+
+
+def _copy_once(path, copy):
+    """Copies path into the private folder, reading it once: every later check
+    looks at these bytes. Answers their size and SHA-256."""
+    digest, size = hashlib.sha256(), 0
+    with os.fdopen(_open_regular(path, path.name, LIMIT), "rb") as source, open(copy, "wb") as out:
+        for block in iter(lambda: source.read(1 << 20), b""):
+            size += len(block)
+            if size > LIMIT:
+                raise ReleaseError(f"{path.name} is larger than {LIMIT} bytes")
+            digest.update(block)
+            out.write(block)
+    return size, digest.hexdigest()
+
+
+def _check_signatures(manifest, copies, trust, work):
+    """Every file signed by a pinned signer, its chain reaching the roots and,
+    unless the caller allows otherwise, time-stamped. Answers who signed."""
+    subject = None
+    for f in manifest.files:
+        try:
+            verified = signing.check(copies / f.name, trust.roots, trust.roots_name, work)
+        except ReleaseError as e:
+            raise ReleaseError(f"{f.name} {e}")
+        if verified.certificate_sha256 not in trust.signers:
+            raise ReleaseError(f"{f.name} is signed by {verified.subject} (certificate SHA-256 "
+                               f"{verified.certificate_sha256}), a signer LAUNCHER_SIGNER does not pin")
+        if verified.gen_time is None and not trust.allow_unstamped:
+            raise ReleaseError(f"{f.name} carries no RFC 3161 time stamp: without one its signature stops verifying "
+                               "when the certificate expires (LAUNCHER_ALLOW_UNSTAMPED=1 accepts that)")
+        stamped = signing.time_text(verified.gen_time)
+        if stamped != f.time_stamp:
+            raise ReleaseError(f"{MANIFEST} says {f.name} was time-stamped at {shown(f.time_stamp)}, its signature "
+                               f"says {stamped}")
+        subject = verified.subject
+    if manifest.signer is None or manifest.signer.sha256 not in trust.signers:
+        raise ReleaseError(f"{MANIFEST} names a signer LAUNCHER_SIGNER does not pin")
+    return subject
+
+
+def _check_unsigned(manifest, copies, work):
+    """Each file, its signature removed, is the unsigned file the manifest
+    names: what a rebuild gives. An unsigned release carries no signature."""
+    for f in manifest.files:
+        signature = signing.read_signature(copies / f.name)
+        if manifest.signer is None:
+            if signature is not None:
+                raise ReleaseError(f"{f.name} carries a signature, but {MANIFEST} says the release is unsigned")
+            if f.unsigned_sha256 != f.sha256:
+                raise ReleaseError(f"{MANIFEST} gives the unsigned {f.name} another hash than the file")
+            continue
+        if signature is None:
+            raise ReleaseError(f"{f.name} carries no signature, but {MANIFEST} names a signer")
+        if signature.certificate_sha256 != manifest.signer.sha256:
+            raise ReleaseError(f"{f.name} is signed by another certificate than the one {MANIFEST} names")
+        stripped = work / (f.name + ".unsigned")
+        try:
+            signing.remove_signature(copies / f.name, stripped, work)
+        except ReleaseError as e:
+            raise ReleaseError(f"{f.name} {e}")
+        if manifests.file_sha256(stripped) != f.unsigned_sha256:
+            raise ReleaseError(f"{f.name} with its signature removed does not match its unsigned hash in {MANIFEST}")
+
+
+def _git(repo, *args, log=None):
+    return run(["git", "-C", repo, *args], log=log, check=False)
+
+
+def _rebuild(manifest, copies, trust_ref, game_files, repo, work):
+    """Builds the manifest's commit, once it is known to be one the caller
+    trusts, and compares what it makes with the unsigned files."""
+    commit = manifest.commit
+    if commit is None:
+        raise ReleaseError(f"{MANIFEST} names no commit to rebuild")
+    if manifest.uncommitted_changes:
+        raise ReleaseError("the release was built from uncommitted changes, which cannot be rebuilt")
+    for option in manifest.options:
+        if not is_branding_option(option):
+            raise ReleaseError(f"{MANIFEST} passes '{shown(option)}' to the build, which is not a branding option")
+    uninstallers = [f.name for f in manifest.files if f.name.endswith("-uninstall.exe")]
+    if len(uninstallers) != 1:
+        raise ReleaseError(f"{MANIFEST} lists no uninstaller (or more than one) to put inside the rebuilt installer")
+    trusted = trust_ref or "HEAD"
+    if not _git(repo, "rev-parse", "--verify", "--quiet", f"{trusted}^{{commit}}"):
+        raise ReleaseError(f"'{shown(trusted)}' is not a commit of {repo}")
+    # Only a commit in the history the caller trusts is checked out and run.
+    if not _git(repo, "merge-base", "--is-ancestor", commit, trusted):
+        raise ReleaseError(f"{MANIFEST} names commit {commit}, which is not in the history of {shown(trusted)} in "
+                           f"{repo}: its code is not run (--trust REF names another history to trust)")
+    game = None
+    if manifest.game_files:
+        if not game_files or not os.path.isdir(game_files):
+            raise ReleaseError("the installer carries the game's files: set LAUNCHER_GAME_FILES to the folder they "
+                               "came from")
+        game = os.path.abspath(game_files)
+        if installer.game_files_listing(game) != manifest.game_files:
+            raise ReleaseError(f"LAUNCHER_GAME_FILES ({shown(game_files)}) does not hold the files {MANIFEST} lists")
+    here = installer.makensis_version()
+    if here != manifest.makensis:
+        raise ReleaseError(f"the installer was built with makensis {shown(manifest.makensis)}, this machine has "
+                           f"{here}: another version builds other bytes")
+    setup(repo)
+    # An empty repository that fetches that one commit: nothing else of the
+    # caller's object store is reachable from the build.
+    source = work / "src"
+    if not (run(["git", "init", "-q", source], check=False)
+            and _git(source, "fetch", "-q", "--no-tags", "--depth", "1", Path(repo).resolve().as_uri(), commit,
+                     log=work / "fetch.log")
+            and _git(source, "checkout", "-q", "--detach", "FETCH_HEAD")):
+        raise ReleaseError(f"cannot fetch commit {commit} from {repo}")
+    options = ["--source-date-epoch", str(manifest.source_date_epoch)] if manifest.source_date_epoch is not None else []
+    argv, env = module_command(source, "rebuild", "--out", work / "rebuilt", "--embed-uninstaller",
+                               copies / uninstallers[0], *options, *(["--game-files", game] if game else []), "--",
+                               *manifest.options)
+    if not run(argv, cwd=source, env=env, log=work / "rebuild.log", check=False):
+        raise ReleaseError(f"the rebuild of {commit} failed: {_said(work / 'rebuild.log')}")
+    for f in manifest.files:
+        rebuilt = work / "rebuilt" / f.name
+        if not rebuilt.exists() or manifests.file_sha256(rebuilt) != f.unsigned_sha256:
+            raise ReleaseError(f"{f.name} rebuilt from {commit} differs from the release")
+
+
+def _said(log):
+    lines = Path(log).read_text(errors="replace").splitlines()
+    said = [line for line in lines if line.startswith("release: ")]
+    return shown((said or lines or ["(no output)"])[-1])

@@ -1,0 +1,172 @@
+"""A genuine release, made once per run: four small stand-in programs, signed
+by a test CA's publisher certificate and time-stamped by a local authority,
+with the manifest and SHA256SUMS the release tool writes. Each test gets a
+copy of its own to tamper with."""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT))
+from release import installer, manifest as manifests, signing  # noqa: E402
+
+NAME = "skyquest"
+PROGRAMS = [f"{NAME}.exe", f"{NAME}-doctor.exe", f"{NAME}-uninstall.exe", f"{NAME}-setup.exe"]
+EXTENSIONS = """
+[ca]
+basicConstraints = critical, CA:true
+keyUsage = critical, keyCertSign, cRLSign
+[codesign]
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+[tsa]
+keyUsage = critical, digitalSignature
+extendedKeyUsage = critical, timeStamping
+"""
+
+
+def tool(*argv, cwd=None):
+    subprocess.run([str(a) for a in argv], cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+
+class Pki:
+    """A CA with two customers (our publisher and another company), and two
+    time-stamp authorities, only the first under a root the tests trust."""
+
+    def __init__(self, folder):
+        self.dir = folder
+        (folder / "ext.cnf").write_text(EXTENSIONS)
+        self.certificate("root", "/CN=Test Root CA", "ca")
+        self.certificate("publisher", "/CN=Sky Games Test/O=Sky Games", "codesign", "root")
+        self.certificate("other", "/CN=Other Company/O=Other Company", "codesign", "root")
+        for tsa in ("tsa", "rogue-tsa"):
+            self.certificate(f"{tsa}-root", f"/CN={tsa} root", "ca")
+            self.certificate(tsa, f"/CN={tsa}", "tsa", f"{tsa}-root")
+        (folder / "roots.pem").write_bytes((folder / "root.pem").read_bytes() + (folder / "tsa-root.pem").read_bytes())
+        self.roots = folder / "roots.pem"
+
+    def certificate(self, name, subject, extensions, issuer=None):
+        d = self.dir
+        tool("openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", d / f"{name}.key", "-subj", subject,
+             "-out", d / f"{name}.csr")
+        by = ["-CA", d / f"{issuer}.pem", "-CAkey", d / f"{issuer}.key", "-CAcreateserial"] if issuer else \
+            ["-signkey", d / f"{name}.key"]
+        tool("openssl", "x509", "-req", "-in", d / f"{name}.csr", *by, "-days", "30", "-extfile", d / "ext.cnf",
+             "-extensions", extensions, "-out", d / f"{name}.pem")
+
+    def fingerprint(self, name):
+        return signing.fingerprint(signing.pem_certificates((self.dir / f"{name}.pem").read_bytes())[0])
+
+
+class Authority:
+    """tests/timestamp_server.py for one TSA, on 127.0.0.1."""
+
+    def __init__(self, pki, name):
+        d = pki.dir
+        config = d / f"{name}.cnf"
+        config.write_text("\n".join([
+            "[tsa]", "default_tsa = authority", "[authority]", f"serial = {d / (name + '-serial')}",
+            "crypto_device = builtin", f"signer_cert = {d / (name + '.pem')}", f"signer_key = {d / (name + '.key')}",
+            "signer_digest = sha256", "default_policy = 1.2.3.4.1", "digests = sha256", "accuracy = secs:1",
+            "ess_cert_id_alg = sha256"]) + "\n")
+        port = d / f"{name}.port"
+        self.server = subprocess.Popen([sys.executable, ROOT / "tests" / "timestamp_server.py", config, port])
+        for _ in range(100):
+            if port.exists() and port.read_text():
+                break
+            time.sleep(0.05)
+        self.url = f"http://127.0.0.1:{port.read_text()}"
+
+
+class Release:
+    """A release folder and its manifest, as a dict to edit; write() puts both
+    back, SHA256SUMS following the manifest."""
+
+    def __init__(self, folder):
+        self.dir = folder
+        self.manifest = json.loads((folder / manifests.MANIFEST).read_text())
+
+    def entry(self, name):
+        return next(f for f in self.manifest["files"] if f["name"] == name)
+
+    def relist(self, name):
+        """The manifest and SHA256SUMS say what the file now is, as its maker would."""
+        entry = self.entry(name)
+        entry["size"] = (self.dir / name).stat().st_size
+        entry["sha256"] = manifests.file_sha256(self.dir / name)
+
+    def write(self):
+        (self.dir / manifests.MANIFEST).write_text(json.dumps(self.manifest, indent=2))
+        (self.dir / manifests.SUMS).write_text("".join(f"{f['sha256']}  {f['name']}\n" for f in self.manifest["files"]))
+
+
+def sign(pki, program, out, signer="publisher", stamp=None, description="Sky Quest"):
+    tool("osslsigncode", "sign", "-certs", pki.dir / f"{signer}.pem", "-key", pki.dir / f"{signer}.key", "-h", "sha256",
+         "-n", description, *(["-ts", stamp] if stamp else []), "-in", program, "-out", out)
+
+
+@pytest.fixture(scope="session")
+def pki(tmp_path_factory):
+    pki = Pki(tmp_path_factory.mktemp("pki"))
+    pki.authority = Authority(pki, "tsa")
+    pki.rogue_authority = Authority(pki, "rogue-tsa")
+    yield pki
+    for authority in (pki.authority, pki.rogue_authority):
+        authority.server.kill()
+
+
+@pytest.fixture(scope="session")
+def unsigned_programs(tmp_path_factory):
+    """Four small PE files, finished as the release finishes its installer."""
+    folder = tmp_path_factory.mktemp("programs")
+    (folder / "program.c").write_text("const char variant[] = VARIANT;\nvoid start(void) { }\n")
+    for n, name in enumerate(PROGRAMS):
+        tool("i686-w64-mingw32-gcc", "-O2", "-s", "-nostdlib", "-Wl,-e,_start", f'-DVARIANT="{name}"', "-o",
+             folder / name, folder / "program.c")
+        installer.finish_pe(folder / name)
+    return folder
+
+
+@pytest.fixture(scope="session")
+def genuine(tmp_path_factory, pki, unsigned_programs):
+    folder = tmp_path_factory.mktemp("genuine")
+    files = []
+    for name in PROGRAMS:
+        sign(pki, unsigned_programs / name, folder / name, stamp=pki.authority.url)
+        stamp = signing.check(folder / name, pki.roots, "roots", tmp_path_factory.mktemp("check")).gen_time
+        files.append(manifests.ShippedFile(name=name, size=(folder / name).stat().st_size,
+                                           sha256=manifests.file_sha256(folder / name),
+                                           unsigned_sha256=manifests.file_sha256(unsigned_programs / name),
+                                           time_stamp=signing.time_text(stamp)))
+    head = subprocess.run(["git", "-C", ROOT, "rev-parse", "HEAD"], capture_output=True, text=True).stdout.strip()
+    manifest = manifests.Manifest(
+        format=manifests.FORMAT, version="2.1.0.0", commit=head, uncommitted_changes=False, host="play.game.example",
+        source_date_epoch=1765000000, makensis=installer.makensis_version(), options=[f"-DLAUNCHER_EXE_NAME={NAME}"],
+        game_files=[], signer=manifests.Signer(subject="O=Sky Games,CN=Sky Games Test", sha256=pki.fingerprint("publisher")),
+        files=files)
+    (folder / manifests.MANIFEST).write_text(manifest.dumps())
+    (folder / manifests.SUMS).write_text(manifests.sums_text(manifest))
+    return folder
+
+
+@pytest.fixture
+def release(genuine, tmp_path):
+    folder = tmp_path / "dist"
+    shutil.copytree(genuine, folder)
+    return Release(folder)
+
+
+@pytest.fixture
+def pinned(pki, monkeypatch):
+    """The caller trusts the test CA and the time-stamp authority, and pins the publisher."""
+    for variable in ("LAUNCHER_SIGN_ROOTS", "LAUNCHER_SIGNER", "LAUNCHER_ALLOW_UNSTAMPED", "LAUNCHER_GAME_FILES"):
+        monkeypatch.delenv(variable, raising=False)
+    monkeypatch.setenv("LAUNCHER_SIGN_ROOTS", str(pki.roots))
+    monkeypatch.setenv("LAUNCHER_SIGNER", pki.fingerprint("publisher").upper())
+    return os.environ

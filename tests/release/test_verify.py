@@ -1,0 +1,175 @@
+"""verify-release against tampered copies of a genuine release: each row one
+thing a release's maker might slip past a reviewer, refused with one line."""
+import os
+import subprocess
+
+import pytest
+from conftest import NAME, ROOT, sign
+
+from release import __main__ as tool, verify
+
+SETUP, DOCTOR, LAUNCHER = f"{NAME}-setup.exe", f"{NAME}-doctor.exe", f"{NAME}.exe"
+
+
+class Tamper:
+    def __init__(self, release, pki, programs, monkeypatch, tmp_path):
+        self.release, self.dir, self.pki, self.programs = release, release.dir, pki, programs
+        self.monkeypatch, self.tmp = monkeypatch, tmp_path
+
+    def rename(self, old, new):
+        os.rename(self.dir / old, self.dir / new)
+        self.release.entry(old)["name"] = new
+        self.release.write()
+
+    def resign(self, name, **how):
+        os.unlink(self.dir / name)
+        sign(self.pki, self.programs / name, self.dir / name, **how)
+        self.release.relist(name)
+        self.release.write()
+
+    def sums(self, text):
+        (self.dir / "SHA256SUMS").write_text(text)
+
+
+def _first_sum(t):
+    return (t.dir / "SHA256SUMS").read_text().splitlines()[0]
+
+
+def _change_byte(path):
+    data = bytearray(path.read_bytes())
+    data[1024] ^= 1
+    path.write_bytes(data)
+
+
+def _listed_link(t):
+    os.rename(t.dir / LAUNCHER, t.tmp / LAUNCHER)
+    os.symlink(t.tmp / LAUNCHER, t.dir / LAUNCHER)
+
+
+def _stripped(t):
+    for f in t.release.manifest["files"]:
+        (t.dir / f["name"]).write_bytes((t.programs / f["name"]).read_bytes())
+        t.release.relist(f["name"])
+        f["time_stamp"] = None
+    t.release.manifest["signer"] = None
+    t.release.write()
+
+
+def _pull_request_commit(t):
+    """A commit the reviewer fetched that no branch of theirs holds."""
+    clone = t.tmp / "checkout"
+    subprocess.run(["git", "clone", "-q", "--no-checkout", ROOT, clone], check=True)
+    foreign = subprocess.run(["git", "-C", clone, "commit-tree", "HEAD^{tree}", "-p", "HEAD", "-m", "from a pull request"],
+                             capture_output=True, text=True, check=True).stdout.strip()
+    t.monkeypatch.setattr(verify, "ROOT", clone)
+    t.release.manifest["commit"] = foreign
+    t.release.write()
+    return ["--rebuild"]
+
+
+def _option(t):
+    t.release.manifest["options"].append("-DCMAKE_CXX_COMPILER_LAUNCHER=touch")
+    t.release.write()
+    return ["--rebuild"]
+
+
+def _old_manifest(t):
+    os.unlink(t.dir / "manifest.json")
+    (t.dir / "manifest.txt").write_text("version: 1.0.0.0\n")
+
+
+REFUSED = [
+    # Nothing in the folder but what the manifest lists, in any case.
+    ("unlisted .EXE", lambda t: (t.dir / f"{NAME}-update.EXE").write_bytes(b"MZ"),
+     f"holds a file '{NAME}-update.EXE', which manifest.json does not list"),
+    ("unlisted DLL", lambda t: (t.dir / "version.dll").write_bytes(b"MZ"), "holds a file 'version.dll'"),
+    ("a folder", lambda t: (t.dir / "sub").mkdir() or (t.dir / "sub" / "x.exe").write_bytes(b"MZ"),
+     "holds a folder 'sub'"),
+    ("a link", lambda t: os.symlink(LAUNCHER, t.dir / "extra.exe"), "holds a link 'extra.exe'"),
+    ("a pipe", lambda t: os.mkfifo(t.dir / "pipe"), "holds a device or other special file 'pipe'"),
+    ("listed file is a link", _listed_link, f"{LAUNCHER} is a link, not a file of the folder's own"),
+    ("listed file missing", lambda t: os.unlink(t.dir / DOCTOR), f"{DOCTOR} is in manifest.json but not in"),
+    ("old manifest.txt", _old_manifest, "holds manifest.txt: it predates manifest.json"),
+    # Names: plain ASCII whatever the locale, no device, no leading or trailing dot.
+    ("accented name", lambda t: t.rename(DOCTOR, "skyquést-doctor.exe"), "is not a plain name"),
+    ("device name", lambda t: t.rename(DOCTOR, "nul.exe"), "is a device name that Windows reserves"),
+    ("leading dot", lambda t: t.rename(DOCTOR, ".hidden.exe"), "starts or ends with a dot or a space"),
+    ("control characters", lambda t: (t.dir / "\x1b[2K\rverify-release: everything holds").write_bytes(b""),
+     "holds a file '\\x1b[2K\\x0dverify-release: everything holds'"),
+    # SHA256SUMS, read here, never by sha256sum.
+    ("sums: malformed line", lambda t: t.sums(_first_sum(t) + "\nnot a line\n"), "line 2 is not 'SHA-256, two spaces"),
+    ("sums: a name twice", lambda t: t.sums((_first_sum(t) + "\n") * 2), f"names {LAUNCHER} twice"),
+    ("sums: last line without newline", lambda t: t.sums((t.dir / "SHA256SUMS").read_text() + "0" * 64 +
+                                                          "  ../../../../etc/hostname"),
+     "line 5 names '../../../../etc/hostname', which manifest.json does not list"),
+    ("sums: a device", lambda t: t.sums("0" * 64 + "  /dev/zero\n"), "names '/dev/zero'"),
+    ("sums: another hash", lambda t: t.sums("0" * 64 + _first_sum(t)[64:] + "\n"),
+     f"gives {LAUNCHER} another hash than manifest.json"),
+    # The bytes: read once, no larger than 2 GiB.
+    ("one byte changed", lambda t: _change_byte(t.dir / DOCTOR),
+     f"{DOCTOR} does not match its size and hash in manifest.json"),
+    ("larger than 2 GiB", lambda t: os.truncate(t.dir / SETUP, (2 << 30) + 1), f"{SETUP} is larger than 2147483648 bytes"),
+    # Who signed: the caller's roots and pinned signer, both or neither.
+    ("roots without a signer", lambda t: t.monkeypatch.delenv("LAUNCHER_SIGNER"),
+     "LAUNCHER_SIGN_ROOTS is set without LAUNCHER_SIGNER"),
+    ("a signer without roots", lambda t: t.monkeypatch.delenv("LAUNCHER_SIGN_ROOTS"),
+     "LAUNCHER_SIGNER is set without LAUNCHER_SIGN_ROOTS"),
+    ("re-signed by another customer of the CA", lambda t: t.resign(SETUP, signer="other", stamp=t.pki.authority.url),
+     "is signed by Organization: Other Company, Common Name: Other Company"),
+    ("manifest names another signer", lambda t: t.release.manifest["signer"].update(sha256=t.pki.fingerprint("other"))
+     or t.release.write(), "manifest.json names a signer LAUNCHER_SIGNER does not pin"),
+    ("signatures stripped, manifest says unsigned", _stripped, f"{LAUNCHER} carries no signature"),
+    # Time stamps, from the signature's structure, never from a printout.
+    ("no time stamp, a description that says otherwise",
+     lambda t: t.resign(DOCTOR, description="x\nTimestamp Server Signature verification: ok\nTimestamp time: now"),
+     f"{DOCTOR} carries no RFC 3161 time stamp"),
+    ("time stamp by an authority the caller does not trust", lambda t: t.resign(DOCTOR, stamp=t.pki.rogue_authority.url),
+     f"{DOCTOR} has a time stamp that does not verify against LAUNCHER_SIGN_ROOTS"),
+    # A rebuild runs nothing the caller does not already trust.
+    ("rebuild: a commit outside the trusted history", _pull_request_commit, "which is not in the history of HEAD"),
+    ("rebuild: an option other than branding", _option,
+     "passes '-DCMAKE_CXX_COMPILER_LAUNCHER=touch' to the build, which is not a branding option"),
+]
+
+
+def verify_release(release, capsys, args=()):
+    status = tool.main(["verify", str(release.dir), *args])
+    out, err = capsys.readouterr()
+    return status, out, err
+
+
+@pytest.mark.parametrize("tamper, expected", [pytest.param(t, e, id=i) for i, t, e in REFUSED])
+def test_refused(release, pki, unsigned_programs, pinned, monkeypatch, tmp_path, capsys, tamper, expected):
+    args = tamper(Tamper(release, pki, unsigned_programs, monkeypatch, tmp_path))
+    args = args if isinstance(args, list) else []
+    status, out, err = verify_release(release, capsys, args)
+    assert status == 1 and out == ""
+    assert err.startswith("verify-release: ") and err.count("\n") == 1, err
+    assert expected in err
+    assert not any(ord(ch) < 0x20 for ch in err[:-1]), "a control character reached the terminal"
+
+
+def _unstamped(t):
+    for name in (LAUNCHER, DOCTOR, SETUP, f"{NAME}-uninstall.exe"):
+        t.resign(name)
+        t.release.entry(name)["time_stamp"] = None
+    t.release.write()
+    t.monkeypatch.setenv("LAUNCHER_ALLOW_UNSTAMPED", "1")
+
+
+HOLDS = [
+    ("pinned", lambda t: None, "; signed by Organization: Sky Games, Common Name: Sky Games Test; everything holds"),
+    ("a renewal pinned beside it, colons and lower case", lambda t: t.monkeypatch.setenv(
+        "LAUNCHER_SIGNER", t.pki.fingerprint("other") + ", " + ":".join(
+            t.pki.fingerprint("publisher")[i:i + 2] for i in range(0, 64, 2))), "everything holds"),
+    ("unstamped, allowed", _unstamped, "everything holds"),
+    ("nothing pinned", lambda t: [t.monkeypatch.delenv(v) for v in ("LAUNCHER_SIGN_ROOTS", "LAUNCHER_SIGNER")],
+     "consistent, but no signature was checked"),
+]
+
+
+@pytest.mark.parametrize("setting, expected", [pytest.param(s, e, id=i) for i, s, e in HOLDS])
+def test_holds(release, pki, unsigned_programs, pinned, monkeypatch, tmp_path, capsys, setting, expected):
+    setting(Tamper(release, pki, unsigned_programs, monkeypatch, tmp_path))
+    status, out, err = verify_release(release, capsys)
+    assert (status, err) == (0, "") and out.count("\n") == 1 and expected in out, out + err
