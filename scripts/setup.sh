@@ -32,17 +32,21 @@ refresh_package_lists() {
   echo "setup: some package lists could not be fetched (a mirror mid-sync?); going on with the rest"
 }
 
-# install [APT-OPTION...] -- PACKAGE...: installs them. When the list skipped
-# was the security suite's i386 one, the i386 half of a library cannot match
-# its amd64 half from that suite, so the install is tried again from the
-# release's own suite, whose lists are consistent. Failing is left to the
-# closing check.
+# install PACKAGE...: installs them. When the list skipped was the security
+# suite's i386 one, the i386 half of a library cannot match its amd64 half
+# from that suite, so the install is tried again from the release's own
+# suite, whose lists are consistent; then one package at a time, so that one
+# that cannot be had holds back no other. Failing is left to the closing check.
 install() {
-  local options=()
-  while [ "$1" != -- ]; do options+=("$1"); shift; done
-  shift
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q "${options[@]}" "$@" ||
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q -t "$codename" "${options[@]}" "$@" || true
+  apt_install "$@" || apt_install -t "$codename" "$@" && return 0
+  local p
+  for p in $(missing "$@"); do
+    apt_install "$p" || apt_install -t "$codename" "$p" || true
+  done
+}
+
+apt_install() {
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q "$@"
 }
 
 mapfile -t wanted < <(missing "${packages[@]}")
@@ -51,7 +55,7 @@ if [ ${#wanted[@]} -gt 0 ]; then
   # Wine runs the 32-bit exe through its i386 half.
   dpkg --print-foreign-architectures | grep -qx i386 || "${as_root[@]}" dpkg --add-architecture i386
   refresh_package_lists
-  install -- "${wanted[@]}"
+  install "${wanted[@]}"
 fi
 
 # Wine takes a program's UI language from the host locale: the doctor's
@@ -73,7 +77,7 @@ if [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; 
     echo "deb http://deb.debian.org/debian $codename-backports main" |
       "${as_root[@]}" tee /etc/apt/sources.list.d/gamestart-backports.list >/dev/null
     refresh_package_lists
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q -t "$codename-backports" qemu-user-static || true
+    apt_install -t "$codename-backports" qemu-user-static || true
   fi
   if dpkg --compare-versions "$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || echo 0)" ge 1:10; then
     [ -e "$binfmt/register" ] || "${as_root[@]}" mount -t binfmt_misc binfmt_misc "$binfmt"
