@@ -44,6 +44,7 @@ def make(options, env, secrets, root=ROOT):
         staging = Path(tempfile.mkdtemp(prefix=STAGING, dir=root))
         try:
             stamps = _make_files(branding, build, game, signer, staging, private)
+            (private / "secret").unlink(missing_ok=True)  # signing is over: not a moment longer than needed
             manifest = _manifest(root, branding, build, options, game, signer, staging, stamps)
             (staging / MANIFEST).write_text(manifest.dumps(), encoding="utf-8")
             (staging / SUMS).write_text(sums_text(manifest))

@@ -55,8 +55,9 @@ def trust_from_environment(env):
     return Trust(roots=roots, signers=frozenset(signers), allow_unstamped=env.get("LAUNCHER_ALLOW_UNSTAMPED") == "1")
 
 
-def verify(folder, trust, rebuild=False, trust_ref=None, game_files=None, repo=ROOT):
-    """Refuses, with what is wrong, or answers the closing line."""
+def verify(folder, trust, rebuild=False, trust_ref=None, game_files=None):
+    """Refuses, with what is wrong, or answers the closing line. A rebuild
+    trusts the history of this checkout."""
     where = shown(folder)
     if not os.path.isdir(folder):
         raise ReleaseError(f"no folder '{where}'")
@@ -90,7 +91,7 @@ def verify(folder, trust, rebuild=False, trust_ref=None, game_files=None, repo=R
         signer = _check_signatures(manifest, copies, trust, work) if trust.roots else None
         _check_unsigned(manifest, copies, work)
         if rebuild:
-            _rebuild(manifest, copies, trust_ref, game_files, repo, work)
+            _rebuild(manifest, copies, trust_ref, game_files, ROOT, work)
     done = ", rebuilt from its commit" if rebuild else ""
     if signer:
         return f"verify-release: {where} holds {', '.join(names)}; signed by {signer}{done}; everything holds"
@@ -217,6 +218,8 @@ def _rebuild(manifest, copies, trust_ref, game_files, repo, work):
     trusted = trust_ref or "HEAD"
     if not _git(repo, "rev-parse", "--verify", "--quiet", f"{trusted}^{{commit}}"):
         raise ReleaseError(f"'{shown(trusted)}' is not a commit of {repo}")
+    if not _git(repo, "cat-file", "-e", f"{commit}^{{commit}}"):
+        raise ReleaseError(f"{MANIFEST} names commit {commit}, which {repo} does not hold")
     # Only a commit in the history the caller trusts is checked out and run.
     if not _git(repo, "merge-base", "--is-ancestor", commit, trusted):
         raise ReleaseError(f"{MANIFEST} names commit {commit}, which is not in the history of {shown(trusted)} in "
