@@ -72,12 +72,20 @@ def installer_folder(product, name):
     return folder or name
 
 
+def installer_identity(company, product):
+    """Company and product, made fit for a registry key's name: what the
+    install's keys are named after, so that two games built from one
+    launcher, even under one exe name, never share them."""
+    fit = ["".join("-" if ch == "\\" else ch for ch in part).strip() for part in (company, product)]
+    return " - ".join(part for part in fit if part)
+
+
 def makensis_version():
     """The NSIS that builds the installer; another one builds other bytes."""
     return subprocess.run(["makensis", "-VERSION"], capture_output=True, text=True, check=True).stdout.strip()
 
 
-def build_installer(branding, programs, game, out, hook, work):
+def build_installer(branding, programs, game, out, hook, work, script=SCRIPT):
     """Makes out from the launcher and doctor in programs and the files under
     game (none when None). hook is given the uninstaller's file before it
     goes inside; work gets the list of game files and makensis' log."""
@@ -96,9 +104,10 @@ def build_installer(branding, programs, game, out, hook, work):
     done = run(["makensis", "-V2", "-INPUTCHARSET", "UTF8", f"-DNAME={branding.name}",
                 f"-DPRODUCT={nsis_text(branding.product)}",
                 f"-DFOLDER={nsis_text(installer_folder(branding.product, branding.name))}",
+                f"-DIDENTITY={nsis_text(installer_identity(branding.company, branding.product))}",
                 f"-DVERSION={branding.version}", f"-DCOMPANY={nsis_text(branding.company)}",
                 f"-DCOPYRIGHT={nsis_text(branding.copyright)}", f"-DICON={branding.icon}", f"-DPROGRAMS={programs}",
-                f"-DGAME_FILES={include}", f"-DOUTFILE={out}", f"-DFINISH_UNINSTALLER={hook}", SCRIPT],
+                f"-DGAME_FILES={include}", f"-DOUTFILE={out}", f"-DFINISH_UNINSTALLER={hook}", script],
                log=log, check=False)
     if not done:
         text = log.read_text(errors="replace").splitlines()

@@ -10,7 +10,7 @@ from dataclasses import asdict, dataclass, field
 from pathlib import Path
 
 import pefile
-from asn1crypto import cms, pem, tsp, x509
+from asn1crypto import cms, pem, x509
 
 from .common import ReleaseError, last_line, run, shown
 

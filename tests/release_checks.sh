@@ -116,17 +116,21 @@ unsigned_release() {
 check "release without a certificate: dist/ with hashes and manifest" unsigned_release
 rm -rf "$work/unsigned-dist" && cp -r dist "$work/unsigned-dist"
 
-# The players' installer under Wine: a newer version over a running launcher, then an uninstall.
+# The players' installer under Wine: a newer version, and another game built
+# with the same exe name, over and beside a running launcher, in every order.
 installers_under_wine() {
   local installers=$work/installers
-  rm -rf "$installers" && mkdir -p "$installers/next" || return 1
+  rm -rf "$installers" && mkdir -p "$installers/next" "$installers/other" || return 1
   scripts/release.sh -DLAUNCHER_VERSION=1.0.1.0 && cp dist/gamestart-setup.exe "$installers/gamestart-setup-next.exe" &&
-    cp dist/gamestart.exe "$installers/next/" && scripts/release.sh &&
+    cp dist/gamestart.exe "$installers/next/" &&
+    scripts/release.sh "-DLAUNCHER_PRODUCT_NAME=Other Game" &&
+    cp dist/gamestart-setup.exe build/release/branding.json "$installers/other/" && scripts/release.sh &&
     cp dist/*.exe build/release/branding.json "$installers/" && ln -s "$PWD/build/win/standins" "$installers/standins" &&
     "$python" tests/e2e/run_e2e.py "$installers" build/e2e installed_shortcut_starts_in_the_game_folder \
-      update_and_uninstall_while_the_launcher_runs
+      update_and_uninstall_while_the_launcher_runs later_install_wins_and_leftovers_are_waited_for \
+      two_games_from_one_launcher_and_a_copied_uninstaller
 }
-check "installer under Wine: shortcuts start in the game's folder; update and uninstall while the launcher runs" \
+check "installer under Wine: shortcuts start in the game's folder; install, update and uninstall in any order while the launcher runs; two games from one launcher" \
   installers_under_wine
 
 # A throwaway publisher certificate, made now; its password never on a command line.

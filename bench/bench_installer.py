@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""The players' installer (A) against the floor installer (B,
+bench/installer_floor.nsi), both built here around the same launcher,
+doctor and game files, under Wine: each installed once, then updated over
+itself, A B A B in one warm wineserver, silently, as players meet an update.
+
+Usage: bench_installer.py BUILD_DIR WORK_DIR [PAIRS (8)]
+Prints each one's median wall time (from `wine setup.exe /S` started to its
+exit) and the median of the pairwise ratios A/B.
+"""
+import shutil
+import statistics
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path.insert(0, str(ROOT))
+from release import installer  # noqa: E402
+from release.build import Branding  # noqa: E402
+from winelab import Lab  # noqa: E402
+
+
+def build(build_dir, work):
+    """Both installers, and the game's files they carry: the two items the
+    launcher opens."""
+    branding = Branding.load(build_dir)
+    game = work / "game"
+    (game / "fscommand").mkdir(parents=True, exist_ok=True)
+    (game / "play.url").write_text("[InternetShortcut]\r\nURL=https://x.example/\r\n")
+    shutil.copyfile(build_dir / "standins" / "browser_standin.exe", game / "fscommand" / "wgame.exe")
+    made = {}
+    for name, script in (("ours", installer.SCRIPT), ("floor", ROOT / "bench" / "installer_floor.nsi")):
+        private = work / f"make-{name}"
+        shutil.rmtree(private, ignore_errors=True)
+        private.mkdir()
+        hook = installer.Hook(name=branding.uninstaller, keep=str(private / "uninstaller.exe"),
+                              private=str(private)).write(private)
+        made[name] = work / f"{name}-setup.exe"
+        installer.build_installer(branding, build_dir, game, made[name], hook, private, script=script)
+    return made
+
+
+def main():
+    build_dir, work = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve()
+    pairs = int(sys.argv[3]) if len(sys.argv) > 3 else 8
+    work.mkdir(parents=True, exist_ok=True)
+    made = build(build_dir, work)
+    lab = Lab(work, build_dir)
+    lab.start()
+    try:
+        for name, setup in made.items():
+            lab.place(setup, rf"C:\setup\{name}.exe")
+            lab.run(rf"C:\setup\{name}.exe", ["/S"], timeout=120)  # the first install, not timed
+        times = {name: [] for name in made}
+        for _ in range(pairs):
+            for name in made:
+                run = lab.run(rf"C:\setup\{name}.exe", ["/S"], timeout=120)
+                if run.status != 0:
+                    raise SystemExit(f"{name} ended with status {run.status}")
+                times[name].append(run.end - run.start)
+    finally:
+        lab.stop()
+    for name, spent in times.items():
+        print(f"{name:6} median {statistics.median(spent):.3f} s  ({', '.join(f'{t:.2f}' for t in spent)})")
+    ratios = [a / b for a, b in zip(times["ours"], times["floor"])]
+    print(f"ours/floor: median of {pairs} pairs {statistics.median(ratios):.3f}"
+          f" (quartiles {', '.join(f'{q:.2f}' for q in statistics.quantiles(ratios, n=4))})")
+
+
+if __name__ == "__main__":
+    main()
