@@ -46,7 +46,7 @@ FileState ClassifyFile(const char16_t* path) {
   if (directory) return {FileKind::kLinkToFolder};
   // A file link: it exists if its target does. Opening follows the link.
   const bool opened = static_cast<bool>(
-      UniqueFile(CreateFileW(path, kGenericRead, kFileShareRead, nullptr, kOpenExisting, 0, kNoHandle)));
+      UniqueHandle(CreateFileW(path, kGenericRead, kFileShareRead, nullptr, kOpenExisting, 0, kNoHandle)));
   return {opened || GetLastError() == kErrorSharingViolation ? FileKind::kLinkToFile : FileKind::kLinkTargetGone};
 }
 
@@ -59,9 +59,15 @@ bool IsFile(const FileState& state) {
     case FileKind::kAccessDenied:
     case FileKind::kUnreadable:
       return state.listed_as_file;
-    default:
+    case FileKind::kAbsent:
+    case FileKind::kFolderAbsent:
+    case FileKind::kInvalidName:
+    case FileKind::kFolder:
+    case FileKind::kLinkToFolder:
+    case FileKind::kLinkTargetGone:
       return false;
   }
+  return false;
 }
 
 bool FileExists(const char16_t* path) { return IsFile(ClassifyFile(path)); }

@@ -39,7 +39,8 @@ FileState ClassifyFile(const char16_t* path);
 // Whether that is something to open: a file, or a link to one.
 bool IsFile(const FileState& state);
 
-// Whether path names something that is not a directory.
+// Whether path names a file, or a link that opens to one: IsFile of its
+// ClassifyFile. A folder, a link to one and a link whose target is gone are not.
 bool FileExists(const char16_t* path);
 void OpenIfPresent(const char16_t* path);
 

@@ -97,9 +97,11 @@ Command SplitCommand(text::View command) {
 }
 
 void ResolveDefaultBrowser() {
+  LastDiscovery = Discovery{};
+  // Made before the guard, so that what its last read saw outlives a read
+  // that raised.
+  TRegistry registry;
   try {
-    LastDiscovery = Discovery{};
-    TRegistry registry;
     BrowserCommand.Program.clear();
 
     platform::OsVersionInfo version{};
@@ -118,6 +120,7 @@ void ResolveDefaultBrowser() {
   } catch (...) {
     // Any failure means no browser was found; nothing is reported.
   }
+  LastDiscovery.value_read = registry.LastRead();
 }
 
 }  // namespace browser

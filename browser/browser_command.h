@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "browser/registry.h"
 #include "text/text.h"
 
 namespace browser {
@@ -54,6 +55,9 @@ struct Discovery {
   text::Text prog_id;                             // as the choice named it
   bool command_read = false;
   text::Text command;  // as read, when command_read
+  // What its last value read saw: for kCommandUnreadable the open command's,
+  // for kChoiceUnreadable with its key opened the legacy ProgId's.
+  TRegistry::ValueRead value_read;
 };
 extern Discovery LastDiscovery;
 

@@ -63,11 +63,10 @@ Text TRegistry::ReadString(View name) const {
   const Text value_name(name);
   std::uint32_t type = 0;
   std::uint32_t size = 0;
-  if (platform::RegQueryValueExW(current_.get(), value_name.c_str(), nullptr, &type, nullptr, &size) !=
-          platform::kErrorSuccess ||
-      size == 0) {
-    return Text();
-  }
+  const std::int32_t queried =
+      platform::RegQueryValueExW(current_.get(), value_name.c_str(), nullptr, &type, nullptr, &size);
+  last_read_ = {false, queried, type, size};
+  if (queried != platform::kErrorSuccess || size == 0) return Text();
 
   // Room for one more character, and the whole buffer is declared to the
   // call: with a bare odd size Windows' own terminator can land past the end.
@@ -77,11 +76,10 @@ Text TRegistry::ReadString(View name) const {
   }
   auto buffer = std::make_unique<char16_t[]>(chars + 1);  // zeroed: a shorter read stays terminated
   std::uint32_t buffer_bytes = (chars + 1) * 2;
-  if (platform::RegQueryValueExW(current_.get(), value_name.c_str(), nullptr, &type,
-                                 reinterpret_cast<std::uint8_t*>(buffer.get()),
-                                 &buffer_bytes) != platform::kErrorSuccess) {
-    Raise(kFailedToGetData, name);
-  }
+  const std::int32_t read = platform::RegQueryValueExW(current_.get(), value_name.c_str(), nullptr, &type,
+                                                       reinterpret_cast<std::uint8_t*>(buffer.get()), &buffer_bytes);
+  last_read_ = {true, read, type, buffer_bytes};
+  if (read != platform::kErrorSuccess) Raise(kFailedToGetData, name);
   if (type != platform::kRegSz && type != platform::kRegExpandSz) {
     Raise(kInvalidDataType, name);
   }

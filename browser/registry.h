@@ -22,6 +22,13 @@ class ERegistryException : public std::exception {
 
 class TRegistry {
  public:
+  // What a ReadString's last call saw: the size query, or the read of the data.
+  struct ValueRead {
+    bool with_buffer = false;  // the read, not the size query
+    std::int32_t status = 0;   // the call's Windows error code
+    std::uint32_t type = 0, size = 0;
+  };
+
   // Rights asked for by KeyExists: enough to prove the key is there.
   static constexpr std::uint32_t kProbeRights =
       platform::kStandardRightsRead | platform::kKeyQueryValue | platform::kKeyEnumerateSubKeys;
@@ -41,6 +48,7 @@ class TRegistry {
   void CloseKey() { current_.reset(); }
   // The Windows error of the last KeyExists or OpenKey that answered false.
   std::int32_t LastOpenError() const { return last_open_error_; }
+  const ValueRead& LastRead() const { return last_read_; }
 
  private:
   // Path rule: a leading backslash means "from the root"; anything else is
@@ -51,6 +59,7 @@ class TRegistry {
   platform::Key root_ = platform::kCurrentUser;
   platform::UniqueKey current_;
   mutable std::int32_t last_open_error_ = platform::kErrorSuccess;
+  mutable ValueRead last_read_;
 };
 
 }  // namespace browser

@@ -7,7 +7,9 @@
 
 namespace doctor::console {
 
-// Text as wide characters to a console, as UTF-8 to a file or a pipe.
+// Text as wide characters to a console; to a file or a pipe in the
+// console's output code page (866 on a Russian system), or as UTF-8 when
+// the program has no console.
 void WriteOut(std::u16string_view text);
 void WriteError(std::u16string_view text);
 // Whether this process is the only one attached to its console window, as

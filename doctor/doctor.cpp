@@ -54,6 +54,19 @@ Text ErrorOutcome(std::uint32_t error) {
 
 bool IsText(std::uint32_t type) { return type == platform::kRegSz || type == platform::kRegExpandSz; }
 
+// What a value query saw: its size query, or the read of its data (text: what
+// a successful read of text held).
+Text ValueOutcome(bool with_buffer, std::int32_t status, std::uint32_t type, std::uint32_t size, View text) {
+  if (!with_buffer)
+    return status != platform::kErrorSuccess ? ErrorOutcome(static_cast<std::uint32_t>(status))
+           : size == 0                       ? Text(u"empty")
+                                             : TypeName(type) + u", " + Decimal(size) + u" bytes";
+  return status != platform::kErrorSuccess ? u"read failed with error " + Decimal(static_cast<std::uint32_t>(status))
+         : !IsText(type)                   ? u"not text (" + TypeName(type) + u")"
+         : text.empty()                    ? Text(u"empty")
+                                           : Quoted(text);
+}
+
 RegistryStep Describe(const Entry& e) {
   if (e.kind == Kind::KeyOpen) {
     const bool probe = e.rights == browser::TRegistry::kProbeRights;
@@ -61,19 +74,8 @@ RegistryStep Describe(const Entry& e) {
                                                        : ErrorOutcome(static_cast<std::uint32_t>(e.status));
     return {probe ? u"look for key" : u"open key for reading", e.path, u"", outcome};
   }
-  const Text value = e.name.empty() ? u"(default)" : e.name;
-  if (!e.with_buffer) {
-    Text outcome = e.status != platform::kErrorSuccess ? ErrorOutcome(static_cast<std::uint32_t>(e.status))
-                   : e.size == 0                       ? Text(u"empty")
-                                                       : TypeName(e.type) + u", " + Decimal(e.size) + u" bytes";
-    return {u"query value", e.path, value, outcome};
-  }
-  Text outcome = e.status != platform::kErrorSuccess
-                     ? u"read failed with error " + Decimal(static_cast<std::uint32_t>(e.status))
-                 : !IsText(e.type) ? u"not text (" + TypeName(e.type) + u")"
-                 : e.text.empty()  ? Text(u"empty")
-                                   : Quoted(e.text);
-  return {u"read value", e.path, value, outcome};
+  return {e.with_buffer ? u"read value" : u"query value", e.path, e.name.empty() ? u"(default)" : e.name,
+          ValueOutcome(e.with_buffer, e.status, e.type, e.size, e.text)};
 }
 
 struct Stop {
@@ -81,26 +83,39 @@ struct Stop {
   Message advice;
 };
 
-// A value that could not be read is the Registry section's last line.
-Stop ValueStop(View value_name, const std::vector<RegistryStep>& steps, Message advice) {
-  const RegistryStep last = steps.empty() ? RegistryStep{} : steps.back();
-  return {u"the value " + Quoted(value_name) + u" of " + last.key + u" is " + last.outcome, advice};
+// A value of the key named that could not be read, as discovery recorded
+// its read. (Only a successful read of empty text stops discovery, so no text
+// is needed.)
+Stop ValueStop(const browser::Discovery& d, View key, View name, Message advice) {
+  const browser::TRegistry::ValueRead& read = d.value_read;
+  return {u"the value " + Quoted(name) + u" of " + Text(key) + u" is " +
+              ValueOutcome(read.with_buffer, read.status, read.type, read.size, u""),
+          advice};
+}
+
+// The open command's key that discovery read: the chosen class's (an empty
+// choice names the classes' root), or before Vista the http class's.
+Text CommandKey(const browser::Discovery& d) {
+  if (d.major < 6) return u"HKCR\\" + Text(browser::kHttpOpenCommandKey);
+  return (d.prog_id.empty() ? Text(u"HKCR") : u"HKCR\\" + d.prog_id) + browser::kOpenCommandSuffix;
 }
 
 // Why discovery found no program, as it recorded it, and what the player can
 // do about it.
-Stop StopReason(const browser::Discovery& d, const std::vector<RegistryStep>& steps) {
+Stop StopReason(const browser::Discovery& d) {
   const Text key_outcome = ErrorOutcome(d.key_error);
   switch (d.end) {
     case DiscoveryEnd::kNoWindowsVersion:
       return {u"the Windows version could not be read", Message::kVersionUnknown};
     case DiscoveryEnd::kNoChoice:
     case DiscoveryEnd::kChoiceUnreadable:
-      if (d.key_error == 0) return ValueStop(browser::kProgIdValue, steps, Message::kChoiceUnreadable);
+      if (d.key_error == 0)
+        return ValueStop(d, u"HKCU\\" + Text(browser::kUserChoiceKey), browser::kProgIdValue,
+                         Message::kChoiceUnreadable);
       return {u"no default browser is recorded for http links (the UserChoice key is " + key_outcome + u")",
               d.end == DiscoveryEnd::kNoChoice ? Message::kNoUserChoice : Message::kChoiceUnreadable};
     case DiscoveryEnd::kCommandUnreadable:
-      return ValueStop(u"", steps, Message::kClassWithoutCommand);
+      return ValueStop(d, CommandKey(d), u"", Message::kClassWithoutCommand);
     case DiscoveryEnd::kChoiceEmpty:
     case DiscoveryEnd::kNoOpenCommand:
       if (d.major < 6) return {u"the http class has no open command (" + key_outcome + u")", Message::kNoUserChoice};
@@ -267,7 +282,7 @@ Report Diagnose(View launcher_name) {
     r.launcher_name_matches = watch::ImageNameMatches(Text(launcher_name) + u".exe", r.watched_name);
     if (r.program_file_missing) r.what_to_do.push_back(Message::kBrowserMissing);
   } else {
-    const Stop stop = StopReason(d, r.steps);
+    const Stop stop = StopReason(d);
     r.stop_reason = stop.reason;
     r.what_to_do.push_back(stop.advice);
   }

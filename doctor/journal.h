@@ -1,7 +1,7 @@
 // Every registry key a run opened and every value it queried, for the
-// report's Registry section. The doctor's platform layer writes it (and so
-// does the simulated Windows, so that the doctor can be tested on any
-// system); the launcher's layer keeps none.
+// report's Registry section. The doctor's platform layer writes it (and the
+// doctor's tests connect it to the simulated Windows' registry observer);
+// the launcher's layer keeps none.
 #pragma once
 
 #include <cstdint>

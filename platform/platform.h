@@ -2,9 +2,10 @@
 // with the same arguments and results, in portable types, and only the
 // constants the logic needs. Each binary links one set of layers:
 //   launcher: win32.cpp + win32_launch.cpp
-//   doctor:   win32.cpp + doctor_win32.cpp (registry reads journaled, shell
-//             calls refused)
-//   tests:    tests/sim/ (a simulated Windows)
+//   doctor:   win32.cpp + doctor/platform_win32.cpp (registry reads
+//             journaled, shell calls refused)
+//   tests:    tests/sim/ (a simulated Windows), checked against these layers
+//             by tests/conformance/
 // The doctor's console and report files, and the start-up hardening
 // (startup/), are not part of this door.
 #pragma once

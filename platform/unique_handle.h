@@ -43,8 +43,8 @@ class Unique {
 
 using UniqueKey = Unique<Key, RegCloseKey, kNoKey>;
 using UniqueFind = Unique<Handle, FindClose, kInvalidHandle>;
-using UniqueFile = Unique<Handle, CloseHandle, kInvalidHandle>;
-using UniqueSnapshot = Unique<Handle, CloseHandle, kInvalidHandle>;
+// A file or a snapshot: CloseHandle closes both, and both fail with kInvalidHandle.
+using UniqueHandle = Unique<Handle, CloseHandle, kInvalidHandle>;
 using UniqueProcess = Unique<Handle, CloseHandle, kNoHandle>;
 
 }  // namespace platform

@@ -1,8 +1,10 @@
 // The Windows side of the platform: each call forwarded to the real one.
-// Files, processes, the message queue, windows and closing keys; both programs link
-// this. Opening and reading keys, the version and the shell calls are in
-// each program's own layer (win32_launch.cpp, doctor_win32.cpp). Only
-// platform/'s Windows files see <windows.h>.
+// Files, processes, the message queue, windows and closing keys; both
+// programs link this. Opening and reading keys, the version and the shell
+// calls are in each program's own layer (win32_launch.cpp here, and the
+// doctor's doctor/platform_win32.cpp). The Windows layers, the doctor's
+// console and files (doctor/io_win32.cpp) and startup/ are the only files
+// that see <windows.h>.
 #include "platform/win32_types.h"
 
 namespace platform {

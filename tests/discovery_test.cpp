@@ -19,11 +19,7 @@ constexpr char16_t kQuoted[] = u"\"C:\\Browser\\browser.exe\" -osint -url \"%1\"
 constexpr char16_t kProgram[] = u"\"C:\\Browser\\browser.exe\"";
 constexpr char16_t kArguments[] = u" -osint -url \"%1\"";
 constexpr char16_t kNewProgram[] = u"\"C:\\New\\new.exe\"";
-
-// The choice Windows 11 24H2 and later record, naming a class of its own.
-void NewerChoice(sim::World& w) {
-  RegisterChoice(w, kUserChoiceLatest, u"New.HTML", std::u16string(kNewProgram) + u" %1");
-}
+constexpr char16_t kNewCommand[] = u"\"C:\\New\\new.exe\" %1";
 
 TEST(SplitCommand, ProgramEndsAtTheFirstQuoteAfterTheFirstCharacter) {
   struct Case {
@@ -48,8 +44,8 @@ TEST(SplitCommand, ProgramEndsAtTheFirstQuoteAfterTheFirstCharacter) {
 
 class DiscoveryTest : public SimTest {
  protected:
-  void Resolve(std::uint32_t major_version) {
-    world().major_version = major_version;
+  void Resolve(sim::Version version) {
+    world().version = version;
     browser::ResolveDefaultBrowser();
   }
   static void ExpectRecord(const Record& expected) {
@@ -119,52 +115,53 @@ TEST_F(DiscoveryTest, VistaAndLaterFollowTheUserChoice) {
        [&](sim::World& w) { w.SetString(kClass, u"", u"\"%LOCALAPPDATA%\\b.exe\" %1", platform::kRegExpandSz); },
        u"\"%LOCALAPPDATA%\\b.exe\"", u" %1", kFromLegacy},
       // Windows 11 24H2 and later: the newer choice first, the legacy one when it is unusable.
-      {"newer choice wins over a stale legacy one", [](sim::World& w) { NewerChoice(w); }, kNewProgram, u" %1",
+      {"newer choice wins over a stale legacy one",
+       [](sim::World& w) { RegisterChoice(w, kUserChoiceLatest, u"New.HTML", kNewCommand); }, kNewProgram, u" %1",
        kFromNewer},
       {"newer choice alone",
        [](sim::World& w) {
          w.keys.erase(kUserChoice);
-         NewerChoice(w);
+         RegisterChoice(w, kUserChoiceLatest, u"New.HTML", kNewCommand);
        },
        kNewProgram, u" %1", kFromNewer},
       {"newer key without its value", [](sim::World& w) { w.KeyAt(kUserChoiceLatest); }, kProgram, kArguments,
        kFromLegacy},
       {"newer value empty",
        [](sim::World& w) {
-         NewerChoice(w);
+         RegisterChoice(w, kUserChoiceLatest, u"New.HTML", kNewCommand);
          w.SetString(kUserChoiceLatest, u"ProgId", u"");
        },
        kProgram, kArguments, kFromLegacy},
       {"newer value a DWORD",
        [](sim::World& w) {
-         NewerChoice(w);
+         RegisterChoice(w, kUserChoiceLatest, u"New.HTML", kNewCommand);
          w.SetRaw(kUserChoiceLatest, u"ProgId", sim::kRegDword, {1, 0, 0, 0});
        },
        kProgram, kArguments, kFromLegacy},
       {"newer value read fails",
        [](sim::World& w) {
-         NewerChoice(w);
+         RegisterChoice(w, kUserChoiceLatest, u"New.HTML", kNewCommand);
          w.keys[kUserChoiceLatest].values[u"ProgId"].after_size_query = std::vector<std::uint8_t>(64, 'x');
        },
        kProgram, kArguments, kFromLegacy},
       {"newer key refuses reading",
        [](sim::World& w) {
-         NewerChoice(w);
+         RegisterChoice(w, kUserChoiceLatest, u"New.HTML", kNewCommand);
          w.KeyAt(kUserChoiceLatest).granted = 0x20009;
        },
        kProgram, kArguments, kFromLegacy},
       {"newer class without a command: no second try",
        [](sim::World& w) {
-         NewerChoice(w);
+         RegisterChoice(w, kUserChoiceLatest, u"New.HTML", kNewCommand);
          w.keys.erase(u"HKCR\\New.HTML\\shell\\open\\command");
        },
        u"", u"", {End::kNoOpenCommand, Decided::kNewerChoice}},
       // clang-format on
   };
   ForEachRow(cases, [&](const Case& c) {
-    RegisterUserChoice(u"Br.HTML", kQuoted);
+    RegisterChoice(world(), kUserChoice, u"Br.HTML", kQuoted);
     c.setup(world());
-    Resolve(10);
+    Resolve(sim::kWindows8AndLater);
     EXPECT_EQ(BrowserCommand.Program, c.program);
     EXPECT_EQ(BrowserCommand.Arguments, c.arguments);
     ExpectRecord(c.record);
@@ -182,12 +179,13 @@ TEST_F(DiscoveryTest, XpAndEarlierReadTheHttpClassAndWantAnExe) {
       {u"\"C:\\b\\b.exe.bak\"", u"\"C:\\b\\b.exe.bak\"", u"", End::kFound},
       {u"rundll32 url.dll,FileProtocolHandler %1", u"", u"", End::kNoExe},
   };
-  for (std::uint32_t major : {5u, 4u}) {
+  for (sim::Version version : {sim::kWindowsXp, sim::kWindows2000}) {
     ForEachRow(cases, [&](const Case& c) {
-      RegisterUserChoice(u"Other.HTML", u"\"C:\\Other\\other.exe\"");  // neither choice is consulted before Vista
-      NewerChoice(world());
+      RegisterChoice(world(), kUserChoice, u"Other.HTML",
+                     u"\"C:\\Other\\other.exe\"");  // neither is consulted before Vista
+      RegisterChoice(world(), kUserChoiceLatest, u"New.HTML", kNewCommand);
       world().SetString(kHttpCommand, u"", c.command);
-      Resolve(major);
+      Resolve(version);
       EXPECT_EQ(BrowserCommand.Program, c.program);
       EXPECT_EQ(BrowserCommand.Arguments, c.arguments);
       ExpectRecord({c.end, Decided::kHttpClass});
@@ -198,34 +196,38 @@ TEST_F(DiscoveryTest, XpAndEarlierReadTheHttpClassAndWantAnExe) {
 TEST_F(DiscoveryTest, EverySilentStopEmptiesProgramAndLeavesArgumentsAsTheyWere) {
   struct Case {
     const char* what;
-    std::uint32_t major_version;
+    sim::Version version;
     std::function<void(sim::World&)> setup;
     std::size_t key_opens;  // RegOpenKeyExW calls before the stop
     Record record;
   } cases[] = {
       {"version query fails",
-       10,
+       sim::kWindows8AndLater,
        [](sim::World& w) { w.version_fails = true; },
        0,
        {End::kNoWindowsVersion, Decided::kNone}},
-      {"no user choice", 10, [](sim::World& w) { w.keys.erase(kUserChoice); }, 2, {End::kNoChoice, Decided::kNone}},
+      {"no user choice",
+       sim::kWindows8AndLater,
+       [](sim::World& w) { w.keys.erase(kUserChoice); },
+       2,
+       {End::kNoChoice, Decided::kNone}},
       {"no class command",
-       10,
+       sim::kWindows8AndLater,
        [](sim::World& w) { w.keys.erase(u"HKCR\\Br.HTML\\shell\\open\\command"); },
        4,
        {End::kNoOpenCommand, Decided::kLegacyChoice}},
       {"no http class before Vista",
-       5,
+       sim::kWindowsXp,
        [](sim::World& w) { w.keys.erase(kHttpCommand); },
        1,
        {End::kNoOpenCommand, Decided::kNone}},
   };
   ForEachRow(cases, [&](const Case& c) {
-    RegisterUserChoice(u"Br.HTML", kQuoted);
+    RegisterChoice(world(), kUserChoice, u"Br.HTML", kQuoted);
     world().SetString(kHttpCommand, u"", kQuoted);
     c.setup(world());
     BrowserCommand = {u"\"stale\"", u"kept"};
-    Resolve(c.major_version);
+    Resolve(c.version);
     EXPECT_EQ(BrowserCommand.Program, u"");
     EXPECT_EQ(BrowserCommand.Arguments, u"kept");
     EXPECT_EQ(world().CountOf(sim::Call::RegOpenKeyExW), c.key_opens);
@@ -234,9 +236,9 @@ TEST_F(DiscoveryTest, EverySilentStopEmptiesProgramAndLeavesArgumentsAsTheyWere)
 }
 
 TEST_F(DiscoveryTest, OpensKeysWithReadRightsAndProbesWithTheirOwn) {
-  RegisterUserChoice(u"Br.HTML", kQuoted);
+  RegisterChoice(world(), kUserChoice, u"Br.HTML", kQuoted);
   for (auto& [path, key] : world().keys) key.granted = platform::kKeyRead;
-  Resolve(6);
+  Resolve(sim::kWindowsVista);
   EXPECT_EQ(BrowserCommand.Program, u"\"C:\\Browser\\browser.exe\"");
   EXPECT_EQ(world().CountOf(sim::Call::RegOpenKeyExW), 5u)
       << "the newer key's probe, then probe and open for each of the two keys";

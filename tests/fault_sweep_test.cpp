@@ -16,6 +16,7 @@ using platform::kFileAttributeReparsePoint;
 using sim::Call;
 
 constexpr char16_t kProgram[] = u"\"C:\\Browser\\browser.exe\"";
+constexpr char16_t kCommand[] = u"\"C:\\Browser\\browser.exe\" -url \"%1\"";
 constexpr char16_t kOldProgram[] = u"\"C:\\Old\\old.exe\"";
 constexpr platform::Window kAnsiWindow{0x20};
 
@@ -37,23 +38,13 @@ void Browser(sim::World& w, std::int64_t lives_ms) {
   w.queue = {{kAnsiWindow, 0x100, 500}, {platform::kNoWindow, 0x201, 1500}, {kAnsiWindow, 0x113, 2500}};
 }
 
-void VistaChoice(sim::World& w) {
-  RegisterChoice(w, kUserChoice, u"Br.HTML", std::u16string(kProgram) + u" -url \"%1\"");
-}
-
-// Windows 11 24H2 and later: a newer choice, and the legacy key still naming the old browser.
-void NewerChoice(sim::World& w) {
-  RegisterChoice(w, kUserChoice, u"Old.HTML", std::u16string(kOldProgram) + u" -url \"%1\"");
-  RegisterChoice(w, kUserChoiceLatest, u"Br.HTML", std::u16string(kProgram) + u" -url \"%1\"");
-}
-
 // clang-format off
 std::vector<Scenario> Scenarios() {
   const std::u16string quoted_args = u" -url \"" + Address() + u"\"";
   return {
       {"vista, found, both follow-ups",
        [](sim::World& w) {
-         VistaChoice(w);
+         RegisterChoice(w, kUserChoice, u"Br.HTML", kCommand);
          Browser(w, 3500);
          w.files[u"play.url"] = {};
          w.files[u"fscommand\\wgame.exe"] = {};
@@ -61,14 +52,16 @@ std::vector<Scenario> Scenarios() {
        kProgram, u"", quoted_args, {u"play.url", u"fscommand\\wgame.exe"}},
       {"vista 24H2, newer choice over a stale legacy one",
        [](sim::World& w) {
-         NewerChoice(w);
+         // Windows 11 24H2 and later: the legacy key still names the old browser.
+         RegisterChoice(w, kUserChoice, u"Old.HTML", std::u16string(kOldProgram) + u" -url \"%1\"");
+         RegisterChoice(w, kUserChoiceLatest, u"Br.HTML", kCommand);
          Browser(w, 2500);
          w.files[u"play.url"] = {};
        },
        kProgram, kOldProgram, quoted_args, {u"play.url"}},
       {"vista, found, play.url a link, wgame locked",
        [](sim::World& w) {
-         VistaChoice(w);
+         RegisterChoice(w, kUserChoice, u"Br.HTML", kCommand);
          Browser(w, 2500);
          w.files[u"play.url"] = sim::File{kFileAttributeReparsePoint};
          w.files[u"fscommand\\wgame.exe"] = sim::File{0x20, platform::kErrorSharingViolation, true};
@@ -76,7 +69,7 @@ std::vector<Scenario> Scenarios() {
        kProgram, u"", quoted_args, {u"play.url", u"fscommand\\wgame.exe"}},
       {"vista, window closed, browser left in the background",
        [](sim::World& w) {
-         VistaChoice(w);
+         RegisterChoice(w, kUserChoice, u"Br.HTML", kCommand);
          Browser(w, sim::kForever);
          w.started_process->id = 500;
          // Open for three looks, so that no one fault can hide it.
@@ -86,7 +79,7 @@ std::vector<Scenario> Scenarios() {
        kProgram, u"", quoted_args, {u"play.url"}},
       {"vista, found, ended by quit",
        [](sim::World& w) {
-         VistaChoice(w);
+         RegisterChoice(w, kUserChoice, u"Br.HTML", kCommand);
          Browser(w, sim::kForever);
          w.queue.push_back({platform::kNoWindow, platform::kWmQuit, 2200});
        },
@@ -95,7 +88,7 @@ std::vector<Scenario> Scenarios() {
        u"", u"", Address(), {}},
       {"xp, found, play.url a directory",
        [](sim::World& w) {
-         w.major_version = 5;
+         w.version = sim::kWindowsXp;
          w.SetString(kHttpCommand, u"", std::u16string(kProgram) + u" \"%1\"");
          Browser(w, 1800);
          w.files[u"play.url"] = sim::File{kFileAttributeDirectory};
@@ -104,7 +97,7 @@ std::vector<Scenario> Scenarios() {
        kProgram, u"", u" \"" + Address() + u"\"", {u"fscommand\\wgame.exe"}},
       {"xp, command without .exe",
        [](sim::World& w) {
-         w.major_version = 5;
+         w.version = sim::kWindowsXp;
          w.SetString(kHttpCommand, u"", u"\"C:\\B\\B.EXE\" \"%1\"");
          w.shell_accepts = false;
          w.files[u"play.url"] = {};

@@ -92,7 +92,7 @@ class RunTest : public SimTest {
 };
 
 TEST_F(RunTest, BrowserGetsTheAddressThenFollowUpsOpenInOrder) {
-  RegisterUserChoice(u"Br.HTML", u"\"C:\\Browser\\browser.exe\" -osint -url \"%1\"");
+  RegisterChoice(world(), kUserChoice, u"Br.HTML", u"\"C:\\Browser\\browser.exe\" -osint -url \"%1\"");
   world().started_process = sim::Process{u"browser.exe", 100, 2500};
   world().files[u"play.url"] = {};
   world().files[u"fscommand\\wgame.exe"] = {};
@@ -131,7 +131,7 @@ TEST_F(RunTest, NothingRegisteredStillAttemptsTheLaunchWithTheAddressAlone) {
 }
 
 TEST_F(RunTest, UnquotedCommandIsPassedWholeAsArguments) {
-  world().major_version = 5;
+  world().version = sim::kWindowsXp;
   world().SetString(kHttpCommand, u"", u"C:\\Browser\\browser.exe %1");
   EXPECT_EQ(Run(), 0);
   ASSERT_EQ(world().launches.size(), 1u);

@@ -50,10 +50,10 @@ TEST_F(RegistryTest, ReadStringTakesTextUpToTheFirstNulOrTheWholeData) {
        u"%ProgramFiles%\\b.exe"},
       {"non-ASCII passes through", platform::kRegSz, Utf16(u"\u00E9\u4E2D"), u"\u00E9\u4E2D"},
   };
-  for (const Case& c : cases) {
+  ForEachRow(cases, [&](const Case& c) {
     world().SetRaw(kKey, u"v", c.type, c.data);
-    EXPECT_EQ(Read(), c.expected) << c.what;
-  }
+    EXPECT_EQ(Read(), c.expected);
+  });
 }
 
 TEST_F(RegistryTest, ReadStringOfAMegabyteValue) {
@@ -119,12 +119,12 @@ TEST_F(RegistryTest, KeyRightsDecideWhatOpens) {
       {"just the probe's rights", TRegistry::kProbeRights, true, false},
       {"no rights", 0, false, false},
   };
-  for (const Case& c : cases) {
+  ForEachRow(cases, [&](const Case& c) {
     world().KeyAt(kKey).granted = c.granted;
     TRegistry registry;
-    EXPECT_EQ(registry.KeyExists(u"Test"), c.exists) << c.what;
-    EXPECT_EQ(registry.OpenKey(u"Test"), c.opens) << c.what;
-  }
+    EXPECT_EQ(registry.KeyExists(u"Test"), c.exists);
+    EXPECT_EQ(registry.OpenKey(u"Test"), c.opens);
+  });
 }
 
 TEST_F(RegistryTest, PathsAreRelativeToTheCurrentKeyUnlessTheyStartWithABackslash) {

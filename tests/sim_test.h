@@ -19,8 +19,9 @@ inline constexpr char16_t kUserChoiceLatest[] =
     u"HKCU\\Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoiceLatest\\ProgId";
 inline constexpr char16_t kHttpCommand[] = u"HKCR\\http\\shell\\open\\command";
 
-// A user's choice recorded under key (kUserChoice, or kUserChoiceLatest as
-// Windows 11 24H2 writes it), naming a class with this open command.
+// The one way tests register a browser: a user's choice recorded under key
+// (kUserChoice, or kUserChoiceLatest as Windows 11 24H2 writes it), naming a
+// class with this open command.
 inline void RegisterChoice(sim::World& w, const std::u16string& key, const std::u16string& prog_id,
                            const std::u16string& command) {
   w.SetString(key, key == kUserChoice ? u"Progid" : u"ProgId", prog_id);
@@ -63,10 +64,5 @@ class SimTest : public ::testing::Test {
     const sim::World& world = sim::TheWorld();
     EXPECT_TRUE(world.open_handles.empty()) << world.open_handles.size() << " handle(s) left open";
     for (const std::string& error : world.handle_errors) ADD_FAILURE() << error;
-  }
-
-  // The Vista-and-later registration: a user choice naming a class.
-  void RegisterUserChoice(const std::u16string& prog_id, const std::u16string& command) {
-    RegisterChoice(world(), kUserChoice, prog_id, command);
   }
 };

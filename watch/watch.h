@@ -41,7 +41,7 @@ inline bool ImageNameMatches(text::View image_name, text::View name) {
 // an empty list.
 template <typename Visit>
 bool AnyProcess(Visit visit) {
-  platform::UniqueSnapshot snapshot(platform::CreateToolhelp32Snapshot(platform::kSnapProcess, 0));
+  platform::UniqueHandle snapshot(platform::CreateToolhelp32Snapshot(platform::kSnapProcess, 0));
   if (!snapshot) return false;
   platform::ProcessEntry entry{};
   entry.dwSize = platform::kProcessEntrySize;

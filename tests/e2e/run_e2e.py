@@ -453,6 +453,26 @@ def opera_stub_in_lower_case_hands_over_to_opera(t):
     t.lab.run("taskkill", ["/F", "/IM", "opera.exe"], timeout=20)
 
 
+# The simulated Windows' claims (tests/conformance/), checked against Wine's
+# answers by the program that links the real layers, once for each release
+# whose version the simulation names. Windows need a graphics driver.
+WINE_RELEASES = (("xp", "winxp"), ("vista", "vista"), ("7", "win7"), ("8", "win10"))
+
+
+@window_scenario
+def the_simulated_windows_agrees_with_wine(t):
+    t.lab.install("conformance.exe", r"C:\standins\conformance.exe")
+    for release, wine_version in WINE_RELEASES:
+        t.lab.regedit([r"[HKEY_CURRENT_USER\Software\Wine\AppDefaults\conformance.exe]", f'"Version"="{wine_version}"'])
+        printed = t.dir / f"claims-{release}.txt"
+        run = t.lab.run(r"C:\standins\conformance.exe", ["--release", release], cwd=t.dir, timeout=120, stdout=printed)
+        lines = printed.read_text().splitlines() if printed.exists() else []
+        for line in lines:
+            t.expect(not line.startswith("FAIL"), f"Windows {release}: {line}")
+        t.expect(run.status == 0 and lines and " 0 failed" in lines[-1],
+                 f"Windows {release}: status {run.status}, last line {lines[-1:] or 'none'}")
+
+
 @scenario
 def planted_dlls_are_not_loaded(t):
     # What a web page can drop into a Downloads folder: a DLL beside the exe,

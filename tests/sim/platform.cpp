@@ -4,7 +4,6 @@
 #include <cstring>
 #include <utility>
 
-#include "doctor/journal.h"
 #include "tests/sim/world.h"
 
 namespace platform {
@@ -68,6 +67,29 @@ bool Peek(Msg* msg, std::uint32_t low, std::uint32_t high, std::uint32_t remove,
     world.counted_queue_size = queue.size();
   }
   return true;
+}
+
+bool StartsWith(const std::u16string& s, const std::u16string& prefix) {
+  return s.size() >= prefix.size() && !sim::CaseLess()(s.substr(0, prefix.size()), prefix) &&
+         !sim::CaseLess()(prefix, s.substr(0, prefix.size()));
+}
+
+// What Windows answers for a path the world holds nothing at: a name with a
+// wildcard is invalid; a file in a folder that is not there is
+// ERROR_PATH_NOT_FOUND (a folder is there when it is an entry, or holds one;
+// the current folder and a drive's root always are); otherwise the file is
+// not found.
+std::uint32_t MissingError(const std::u16string& path) {
+  const std::u16string name = path.size() >= 2 && path[1] == u':' ? path.substr(2) : path;
+  if (name.find_first_of(u"*?<>|\"") != std::u16string::npos) return kErrorInvalidName;
+  const std::size_t slash = path.rfind(u'\\');
+  if (slash == std::u16string::npos || (slash == 2 && path[1] == u':')) return kErrorFileNotFound;
+  const std::u16string folder = path.substr(0, slash), inside = folder + u'\\';
+  const auto& files = TheWorld().files;
+  auto entry = files.find(folder);
+  if (entry != files.end() && (entry->second.attributes & kFileAttributeDirectory) != 0) return kErrorFileNotFound;
+  auto next = files.lower_bound(inside);
+  return next != files.end() && StartsWith(next->first, inside) ? kErrorFileNotFound : kErrorPathNotFound;
 }
 
 // The window behind a handle, if it exists now.
@@ -173,12 +195,13 @@ std::int32_t QueryValue(Key key, const char16_t* value_name, std::uint32_t* rese
 
 }  // namespace
 
-// The registry calls are also written to the journal, as the doctor's
-// platform does.
+// The registry calls are also told to whoever observes them, as the
+// doctor's Windows layer tells its journal.
 std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result) {
   sim::InPlatform scope;
   const std::int32_t status = OpenKey(key, sub_key, options, sam, result);
-  doctor::journal::RecordKeyOpen(key, sub_key, sam, status, status == kErrorSuccess ? *result : kNoKey);
+  const auto& observer = TheWorld().registry_observer;
+  if (observer.key_opened) observer.key_opened(key, sub_key, sam, status, status == kErrorSuccess ? *result : kNoKey);
   return status;
 }
 
@@ -186,7 +209,8 @@ std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t
                               std::uint8_t* data, std::uint32_t* data_size) {
   sim::InPlatform scope;
   const std::int32_t status = QueryValue(key, value_name, reserved, type, data, data_size);
-  doctor::journal::RecordValueQuery(key, value_name, status, type, data, data_size);
+  const auto& observer = TheWorld().registry_observer;
+  if (observer.value_queried) observer.value_queried(key, value_name, status, type, data, data_size);
   return status;
 }
 
@@ -207,9 +231,9 @@ bool GetVersionExW(OsVersionInfo* info) {
     world.last_error = kErrorInsufficientBuffer;
     return false;
   }
-  info->dwMajorVersion = world.major_version;
-  info->dwMinorVersion = world.major_version >= 6 ? 2 : 1;
-  info->dwBuildNumber = world.major_version >= 6 ? 9200 : 2600;
+  info->dwMajorVersion = world.version.major;
+  info->dwMinorVersion = world.version.minor;
+  info->dwBuildNumber = world.version.build;
   return true;
 }
 
@@ -222,7 +246,7 @@ std::uint32_t GetFileAttributesW(const char16_t* path) {
   }
   auto found = world.files.find(path);
   if (found == world.files.end() || found->second.attributes_error != 0) {
-    world.last_error = found == world.files.end() ? kErrorFileNotFound : found->second.attributes_error;
+    world.last_error = found == world.files.end() ? MissingError(path) : found->second.attributes_error;
     return kInvalidFileAttributes;
   }
   return found->second.attributes;
@@ -240,7 +264,7 @@ Handle FindFirstFileW(const char16_t* path, FindData* data) {
   auto& world = TheWorld();
   auto found = world.files.find(path);
   if (world.Enter(Call::FindFirstFileW) || found == world.files.end() || !found->second.listed) {
-    world.last_error = kErrorFileNotFound;
+    world.last_error = found == world.files.end() ? MissingError(path) : kErrorFileNotFound;
     return kInvalidHandle;
   }
   data->dwFileAttributes = found->second.attributes;
@@ -262,8 +286,9 @@ Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t sha
   const bool as_expected = access == kGenericRead && share == kFileShareRead && security == nullptr &&
                            disposition == kOpenExisting && flags == 0 && template_file == kNoHandle;
   if (world.Enter(Call::CreateFileW) || !as_expected || found == world.files.end() || found->second.open_error != 0) {
-    world.last_error =
-        (found != world.files.end() && found->second.open_error != 0) ? found->second.open_error : kErrorAccessDenied;
+    world.last_error = found == world.files.end()      ? MissingError(path)
+                       : found->second.open_error != 0 ? found->second.open_error
+                                                       : kErrorAccessDenied;
     return kInvalidHandle;
   }
   return static_cast<Handle>(world.NewHandle(HandleKind::File));

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "doctor/journal.h"
 #include "text/text.h"
 
 namespace sim {
@@ -74,10 +73,7 @@ World& TheWorld() {
   return world;
 }
 
-void Reset() {
-  TheWorld() = World();
-  doctor::journal::Clear();
-}
+void Reset() { TheWorld() = World(); }
 
 namespace {
 int platform_depth = 0;

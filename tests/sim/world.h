@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "doctor/report_io.h"
 #include "platform/platform.h"
 
 namespace sim {
@@ -65,6 +64,14 @@ struct File {
   bool listed = true;                  // FindFirstFileW finds it
   std::uint32_t open_error = 0;        // CreateFileW fails with this when set
 };
+
+// What GetVersionExW answers a program without a manifest, as the launcher
+// is, on each release: Windows 8 and later all answer 6.2.9200.
+struct Version {
+  std::uint32_t major, minor, build;
+};
+inline constexpr Version kWindows2000{5, 0, 2195}, kWindowsXp{5, 1, 2600}, kWindowsVista{6, 0, 6002},
+    kWindows7{6, 1, 7601}, kWindows8AndLater{6, 2, 9200};
 
 inline constexpr std::int64_t kForever = INT64_MAX;
 
@@ -127,7 +134,7 @@ struct World {
   void SetRaw(const std::u16string& key, const std::u16string& name, std::uint32_t type,
               std::vector<std::uint8_t> data);
 
-  std::uint32_t major_version = 10;
+  Version version = kWindows8AndLater;
   bool version_fails = false;
 
   std::map<std::u16string, File, CaseLess> files;
@@ -156,20 +163,14 @@ struct World {
   std::vector<Launch> launches;
   std::vector<Open> opens;
 
-  // The doctor's console, clock, folders and the files it wrote.
-  std::u16string console_out, console_error;
-  bool alone_on_console = false;
-  int enter_waits = 0;
-  doctor::report_io::LocalTime local_time{2026, 12, 9, 14, 3, 22};
-  std::u16string own_version = u"1.0.0.0";
-  std::u16string current_folder = u"C:\\Games\\Sky", desktop_folder = u"C:\\Users\\Player\\Desktop",
-                 temp_folder = u"C:\\Users\\Player\\AppData\\Local\\Temp";
-  std::u16string own_folder = current_folder;                       // where the doctor's own file is
-  std::uint16_t ui_language = 0x0409;                               // GetUserDefaultUILanguage
-  std::map<std::u16string, std::uint32_t, CaseLess> folder_errors;  // creating a file there fails with this
-  std::uint32_t write_error = 0;                                    // writing any file fails with this
-  std::uint32_t move_error = 0;                                     // MoveFileExW fails with this
-  std::map<std::u16string, std::string, CaseLess> written;          // path -> bytes
+  // Told of each registry call once it is made, as the doctor's Windows
+  // layer tells its journal; nobody, unless a test connects someone.
+  struct RegistryObserver {
+    void (*key_opened)(platform::Key base, const char16_t* sub_key, std::uint32_t rights, std::int32_t status,
+                       platform::Key opened) = nullptr;
+    void (*value_queried)(platform::Key key, const char16_t* value_name, std::int32_t status, const std::uint32_t* type,
+                          const std::uint8_t* data, const std::uint32_t* data_size) = nullptr;
+  } registry_observer;
 
   std::int64_t now_ms = 0;
   std::int64_t clock_cap_ms = 24 * 3600 * 1000;

@@ -1,6 +1,7 @@
-// The doctor's registry, version and shell calls. Registry reads go to
-// Windows and into the journal; the shell calls are answered as refused and
-// make nothing, so nothing is started and nothing waits. Sleep never sleeps.
+// The doctor's own Windows layer, beside platform/win32.cpp: its registry,
+// version and shell calls. Registry reads go to Windows and into the
+// journal; the shell calls are answered as refused and make nothing, so
+// nothing is started and nothing waits. Sleep never sleeps.
 #include "doctor/journal.h"
 #include "platform/win32_types.h"
 

@@ -1,0 +1,311 @@
+#include "tests/conformance/claims.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace conformance {
+namespace {
+
+using namespace platform;  // the seam's calls and constants, as the launcher uses them
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kRegDword = 4;
+constexpr std::uint32_t kKeyAllAccess = 0x000F003F;
+constexpr std::uint32_t kErrorMoreData = 234;
+constexpr std::uint8_t kSentinel = 0xCC;  // what a buffer holds where a call wrote nothing
+constexpr int kSizeOnly = -1;
+
+Bytes Utf16(const std::u16string& s) {
+  Bytes out;
+  for (char16_t c : s) {
+    out.push_back(static_cast<std::uint8_t>(c));
+    out.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return out;
+}
+
+Bytes Sentinels(Bytes data, std::size_t size) {
+  data.resize(size, kSentinel);
+  return data;
+}
+
+std::string Utf8(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+std::string Number(std::int64_t n) { return std::to_string(n); }
+
+// What went otherwise than claimed, as one line.
+struct Seen {
+  void Expect(bool held, const std::string& what) {
+    if (!held) text += (text.empty() ? "" : "; ") + what;
+  }
+  std::string text;
+};
+
+struct Answer {
+  std::int32_t status = -1;
+  std::uint32_t type = 0, size = 0;
+  Bytes data;
+
+  std::string Describe() const {
+    std::string out = "status " + Number(status) + ", type " + Number(type) + ", size " + Number(size);
+    if (!data.empty()) out += ", data";
+    for (std::uint8_t byte : data) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, " %02x", byte);
+      out += hex;
+    }
+    return out;
+  }
+};
+
+// A value of key (under HKCU), asked for its size (buffer kSizeOnly) or read
+// into a buffer of that many bytes, filled with sentinels first.
+Answer Ask(const std::u16string& key, const char16_t* name, int buffer) {
+  Answer a;
+  Key opened = kNoKey;
+  a.status = RegOpenKeyExW(kCurrentUser, key.c_str(), 0, kKeyRead, &opened);
+  if (a.status != kErrorSuccess) return a;
+  if (buffer != kSizeOnly) a.data.assign(static_cast<std::size_t>(buffer), kSentinel);
+  a.size = static_cast<std::uint32_t>(a.data.size());
+  a.status = RegQueryValueExW(opened, name, nullptr, &a.type, buffer == kSizeOnly ? nullptr : a.data.data(), &a.size);
+  RegCloseKey(opened);
+  return a;
+}
+
+std::string Claimed(const Answer& got, const Answer& claim, const char* what) {
+  Seen seen;
+  seen.Expect(got.status == claim.status && got.type == claim.type && got.size == claim.size &&
+                  (claim.data.empty() || got.data == claim.data),
+              std::string(what) + ": " + got.Describe() + ", not " + claim.Describe());
+  return seen.text;
+}
+
+// --- registry values --------------------------------------------------------------
+std::string StringWithoutTerminator(Builder& b) {
+  const std::u16string key = b.Key();
+  b.Value(key, u"v", kRegSz, Utf16(u"ab"));
+  return Claimed(Ask(key, u"v", kSizeOnly), {kErrorSuccess, kRegSz, 4, {}}, "size query") +
+         Claimed(Ask(key, u"v", 8), {kErrorSuccess, kRegSz, 4, Sentinels(Utf16(std::u16string(u"ab\0", 3)), 8)},
+                 "read into 8 bytes: the data, a terminator Windows adds, then nothing");
+}
+
+std::string StringWithEmbeddedNul(Builder& b) {
+  const std::u16string key = b.Key();
+  const std::u16string stored(u"a\0b", 3);
+  b.Value(key, u"v", kRegSz, Utf16(stored));
+  return Claimed(Ask(key, u"v", 12), {kErrorSuccess, kRegSz, 6, Sentinels(Utf16(stored + u'\0'), 12)},
+                 "read into 12 bytes: all of it, past the NUL");
+}
+
+std::string ValueOfAnotherType(Builder& b) {
+  const std::u16string key = b.Key();
+  b.Value(key, u"v", kRegDword, {1, 0, 0, 0});
+  return Claimed(Ask(key, u"v", kSizeOnly), {kErrorSuccess, kRegDword, 4, {}}, "size query") +
+         Claimed(Ask(key, u"v", 8), {kErrorSuccess, kRegDword, 4, Sentinels({1, 0, 0, 0}, 8)},
+                 "read into 8 bytes: no terminator for a DWORD");
+}
+
+std::string BufferTooSmall(Builder& b) {
+  const std::u16string key = b.Key();
+  b.Value(key, u"v", kRegSz, Utf16(std::u16string(u"abcd\0", 5)));
+  const Answer got = Ask(key, u"v", 4);
+  Seen seen;
+  seen.Expect(got.status == static_cast<std::int32_t>(kErrorMoreData) && got.size == 10,
+              "read into 4 of 10 bytes: " + got.Describe() + ", not ERROR_MORE_DATA (234) and the size needed, 10");
+  return seen.text;
+}
+
+std::string MissingValue(Builder& b) {
+  const std::u16string key = b.Key();
+  return Claimed(Ask(key, u"absent", kSizeOnly), {static_cast<std::int32_t>(kErrorFileNotFound), 0, 0, {}},
+                 "size query");
+}
+
+std::string ReadOnlyKey(Builder& b) {
+  const std::u16string key = b.Key();
+  b.ReadOnly(key);
+  Seen seen;
+  const std::pair<std::uint32_t, std::int32_t> opens[] = {
+      {kKeyRead, kErrorSuccess},
+      {kStandardRightsRead | kKeyQueryValue | kKeyEnumerateSubKeys, kErrorSuccess},
+      {kKeyAllAccess, static_cast<std::int32_t>(kErrorAccessDenied)},
+  };
+  for (const auto& [rights, claim] : opens) {
+    Key opened = kNoKey;
+    const std::int32_t status = RegOpenKeyExW(kCurrentUser, key.c_str(), 0, rights, &opened);
+    if (status == kErrorSuccess) RegCloseKey(opened);
+    seen.Expect(status == claim,
+                "open for rights " + Number(rights) + ": status " + Number(status) + ", not " + Number(claim));
+  }
+  return seen.text;
+}
+
+// --- files -------------------------------------------------------------------------
+struct Attributes {
+  std::uint32_t attributes, error;
+};
+
+Attributes AttributesOf(const std::u16string& path) {
+  const std::uint32_t attributes = GetFileAttributesW(path.c_str());
+  return {attributes, attributes == kInvalidFileAttributes ? GetLastError() : 0};
+}
+
+std::string Fails(const std::u16string& path, std::uint32_t error) {
+  const Attributes got = AttributesOf(path);
+  Seen seen;
+  seen.Expect(got.attributes == kInvalidFileAttributes && got.error == error,
+              "GetFileAttributesW(" + Utf8(path) + "): attributes " + Number(got.attributes) + ", error " +
+                  Number(got.error) + "; not a failure with error " + Number(error));
+  return seen.text;
+}
+
+std::string Absent(Builder& b) { return Fails(b.Folder() + u"\\absent.txt", kErrorFileNotFound); }
+
+std::string FolderAbsent(Builder& b) { return Fails(b.Folder() + u"\\missing\\file.txt", kErrorPathNotFound); }
+
+std::string InvalidName(Builder& b) { return Fails(b.Folder() + u"\\a?b.txt", kErrorInvalidName); }
+
+std::string AFile(Builder& b) {
+  const std::u16string path = b.Folder() + u"\\file.txt";
+  b.File(path);
+  const Attributes got = AttributesOf(path);
+  Seen seen;
+  seen.Expect(got.attributes != kInvalidFileAttributes &&
+                  (got.attributes & (kFileAttributeDirectory | kFileAttributeReparsePoint)) == 0,
+              "attributes " + Number(got.attributes) + " (error " + Number(got.error) + "): not a plain file");
+  return seen.text;
+}
+
+std::string AFolder(Builder& b) {
+  const std::u16string path = b.Folder() + u"\\folder";
+  b.Directory(path);
+  const Attributes got = AttributesOf(path);
+  Seen seen;
+  seen.Expect(got.attributes != kInvalidFileAttributes && (got.attributes & kFileAttributeDirectory) != 0,
+              "attributes " + Number(got.attributes) + " (error " + Number(got.error) + "): not a folder");
+  return seen.text;
+}
+
+std::string LinkWhoseTargetIsGone(Builder& b) {
+  const std::u16string folder = b.Folder(), link = folder + u"\\link.url";
+  b.Link(link, folder + u"\\gone.url");
+  const Attributes got = AttributesOf(link);
+  Seen seen;
+  seen.Expect(got.attributes != kInvalidFileAttributes && (got.attributes & kFileAttributeReparsePoint) != 0 &&
+                  (got.attributes & kFileAttributeDirectory) == 0,
+              "attributes " + Number(got.attributes) + " (error " + Number(got.error) +
+                  "): not those of the link itself, a reparse point that is no folder");
+  const Handle opened = CreateFileW(link.c_str(), kGenericRead, kFileShareRead, nullptr, kOpenExisting, 0, kNoHandle);
+  const std::uint32_t error = opened == kInvalidHandle ? GetLastError() : 0;
+  if (opened != kInvalidHandle) CloseHandle(opened);
+  seen.Expect(opened == kInvalidHandle && error == kErrorFileNotFound,
+              "opening it, which follows it: error " + Number(error) + ", not " + Number(kErrorFileNotFound));
+  return seen.text;
+}
+
+// --- processes and windows -----------------------------------------------------------
+// Only the claim's own processes and windows count: Windows (and Wine) run
+// others of their own.
+std::string Snapshot(Builder& b) {
+  const std::u16string image = u"conformance-listed.exe";
+  const std::uint32_t id = b.Process(image, false);
+  std::size_t by_id = 0, by_name = 0;
+  std::u16string listed;
+  const Handle snapshot = CreateToolhelp32Snapshot(kSnapProcess, 0);
+  ProcessEntry entry{};
+  entry.dwSize = kProcessEntrySize;
+  for (bool more = snapshot != kInvalidHandle && Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    const std::u16string name(entry.szExeFile);
+    if (entry.th32ProcessID == id) {
+      ++by_id;
+      listed = name;
+    }
+    by_name += name == image;
+  }
+  if (snapshot != kInvalidHandle) CloseHandle(snapshot);
+  Seen seen;
+  seen.Expect(snapshot != kInvalidHandle, "no snapshot");
+  seen.Expect(by_id == 1 && by_name == 1 && listed == image, "process " + Number(id) + " listed " + Number(by_id) +
+                                                                 " times, as " + Utf8(listed) + "; " + Number(by_name) +
+                                                                 " entries named " + Utf8(image));
+  return seen.text;
+}
+
+struct WindowsOf {
+  std::uint32_t process_id;
+  std::size_t all = 0, taskbar = 0;  // taskbar: visible, unowned and not a tool window
+};
+
+bool Count(Window window, void* context) {
+  auto* of = static_cast<WindowsOf*>(context);
+  std::uint32_t id = 0;
+  if (GetWindowThreadProcessId(window, &id) == 0 || id != of->process_id) return true;
+  ++of->all;
+  if (IsWindowVisible(window) && GetWindow(window, kGwOwner) == kNoWindow &&
+      (static_cast<std::uint32_t>(GetWindowLongW(window, kGwlExStyle)) & kWsExToolWindow) == 0)
+    ++of->taskbar;
+  return true;
+}
+
+std::string WindowListing(Builder& b) {
+  WindowsOf of{b.Process(u"conformance-shown.exe", true)};
+  const bool listed = EnumWindows(Count, &of);
+  Seen seen;
+  seen.Expect(listed && of.taskbar == 1, "EnumWindows " + std::string(listed ? "listed " : "failed, after ") +
+                                             Number(of.all) + " windows of the process, " + Number(of.taskbar) +
+                                             " of them visible, unowned and no tool window; not the one it shows");
+  return seen.text;
+}
+
+// --- the version ------------------------------------------------------------------------
+std::string VersionWithoutAManifest(Builder& b) {
+  const sim::Version claim = b.Release();
+  OsVersionInfo info{};
+  info.dwOSVersionInfoSize = kOsVersionInfoSize;
+  const bool answered = GetVersionExW(&info);
+  const auto text = [](std::uint32_t major, std::uint32_t minor, std::uint32_t build) {
+    return Number(major) + "." + Number(minor) + "." + Number(build);
+  };
+  Seen seen;
+  seen.Expect(answered && info.dwMajorVersion == claim.major && info.dwMinorVersion == claim.minor &&
+                  info.dwBuildNumber == claim.build,
+              "version " + text(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber) +
+                  (answered ? "" : " (failed)") + ", not " + text(claim.major, claim.minor, claim.build));
+  return seen.text;
+}
+
+}  // namespace
+
+const std::vector<Claim>& Claims() {
+  static const std::vector<Claim> claims = {
+      {"a string value stored without its terminator reads as stored, and gains one where the buffer has room",
+       StringWithoutTerminator},
+      {"a string value with a NUL inside reads whole", StringWithEmbeddedNul},
+      {"a value of another type answers its type and raw data", ValueOfAnotherType},
+      {"a read into too small a buffer fails with ERROR_MORE_DATA and the size needed", BufferTooSmall},
+      {"a missing value is ERROR_FILE_NOT_FOUND", MissingValue},
+      {"a key that grants reading only opens for reading, and refuses all access", ReadOnlyKey},
+      {"an absent file is ERROR_FILE_NOT_FOUND", Absent},
+      {"a file in a folder that is not there is ERROR_PATH_NOT_FOUND", FolderAbsent},
+      {"a name with a wildcard is ERROR_INVALID_NAME", InvalidName},
+      {"a file is no folder and no reparse point", AFile},
+      {"a folder has the folder attribute", AFolder},
+      {"a link whose target is gone is a reparse point, and opening it fails as file not found", LinkWhoseTargetIsGone,
+       "Wine 8 makes no link (its CreateSymbolicLinkW is a stub that answers success), and asks a Unix link's "
+       "target for the attributes, so it cannot show what Windows answers"},
+      {"the process snapshot lists a process once, by its image name", Snapshot},
+      {"the window listing shows a process's window, visible, unowned and no tool window", WindowListing},
+      {"a program without a manifest is told its release's version: 5.1.2600 on XP, 6.0.6002 on Vista, 6.1.7601 "
+       "on 7, 6.2.9200 on 8 and later",
+       VersionWithoutAManifest},
+  };
+  return claims;
+}
+
+}  // namespace conformance

@@ -1,0 +1,52 @@
+// What the simulated Windows claims of the seam's calls, as a table that runs
+// on both sides: on the host against tests/sim/, and as a Windows program
+// against the real platform/ layers, under Wine in the end-to-end suite. Each
+// claim makes its world through a Builder, then asks the seam and says what
+// it saw that it should not have.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/sim/world.h"
+
+namespace conformance {
+
+// Makes a claim's keys, files, processes and windows: in the simulated World,
+// or for real. Everything lives under a place of the claim's own, and goes
+// with the builder.
+class Builder {
+ public:
+  virtual ~Builder() = default;
+  // A new key, under HKCU; answers its path from there.
+  virtual std::u16string Key() = 0;
+  virtual void Value(const std::u16string& key, const char16_t* name, std::uint32_t type,
+                     const std::vector<std::uint8_t>& data) = 0;
+  // From now on the key grants reading only.
+  virtual void ReadOnly(const std::u16string& key) = 0;
+  // A new empty folder; answers its full path.
+  virtual std::u16string Folder() = 0;
+  virtual void File(const std::u16string& path) = 0;
+  virtual void Directory(const std::u16string& path) = 0;
+  // A file link at path to target, which need not exist.
+  virtual void Link(const std::u16string& path, const std::u16string& target) = 0;
+  // A running process of this image name (a plain file name), with one
+  // visible top-level window when asked; answers its id.
+  virtual std::uint32_t Process(const std::u16string& image, bool window) = 0;
+  // The Windows release this is, as the simulation's versions name them.
+  virtual sim::Version Release() = 0;
+};
+
+struct Claim {
+  const char* what;
+  // Empty when the claim holds; otherwise what the seam answered instead.
+  std::string (*check)(Builder& world);
+  // Where Wine is known to answer otherwise than Windows, why: the claim is
+  // then not checked under Wine.
+  const char* wine_differs = nullptr;
+};
+
+const std::vector<Claim>& Claims();
+
+}  // namespace conformance

@@ -1,0 +1,62 @@
+// The claims, against the simulated Windows: the builder's side that makes
+// each claim's world in the World.
+#include <string>
+
+#include "tests/conformance/claims.h"
+#include "tests/sim_test.h"
+
+namespace {
+
+std::u16string Numbered(const char16_t* prefix, int n) {
+  const std::string digits = std::to_string(n);
+  return prefix + std::u16string(digits.begin(), digits.end());
+}
+
+class SimulatedBuilder : public conformance::Builder {
+ public:
+  std::u16string Key() override {
+    const std::u16string path = Numbered(u"Software\\Conformance\\", ++made_);
+    world().KeyAt(u"HKCU\\" + path);
+    return path;
+  }
+  void Value(const std::u16string& key, const char16_t* name, std::uint32_t type,
+             const std::vector<std::uint8_t>& data) override {
+    world().SetRaw(u"HKCU\\" + key, name, type, data);
+  }
+  void ReadOnly(const std::u16string& key) override { world().KeyAt(u"HKCU\\" + key).granted = platform::kKeyRead; }
+  std::u16string Folder() override {
+    const std::u16string path = Numbered(u"C:\\Conformance\\", ++made_);
+    Directory(path);
+    return path;
+  }
+  void File(const std::u16string& path) override { world().files[path] = {}; }
+  void Directory(const std::u16string& path) override {
+    world().files[path] = sim::File{platform::kFileAttributeDirectory};
+  }
+  // What a link answers: its own attributes, and, opened, its target's.
+  void Link(const std::u16string& path, const std::u16string& target) override {
+    const bool there = world().files.count(target) != 0;
+    world().files[path] =
+        sim::File{platform::kFileAttributeReparsePoint, 0, true, there ? 0 : platform::kErrorFileNotFound};
+  }
+  sim::Version Release() override { return world().version; }
+  std::uint32_t Process(const std::u16string& image, bool window) override {
+    const auto id = static_cast<std::uint32_t>(7000 + 4 * ++made_);
+    world().processes.push_back({image, world().now_ms, sim::kForever, id});
+    if (window) world().top_windows.push_back({id});
+    return id;
+  }
+
+ private:
+  static sim::World& world() { return sim::TheWorld(); }
+  int made_ = 0;
+};
+
+TEST_F(SimTest, TheSimulationKeepsItsClaims) {
+  ForEachRow(conformance::Claims(), [&](const conformance::Claim& claim) {
+    SimulatedBuilder builder;
+    EXPECT_EQ(claim.check(builder), "");
+  });
+}
+
+}  // namespace
