@@ -10,7 +10,7 @@ from dataclasses import asdict, dataclass, field
 from pathlib import Path
 
 import pefile
-from asn1crypto import cms, pem, x509
+from asn1crypto import cms, core, pem, tsp, x509
 
 from .common import ReleaseError, last_line, run, shown
 
@@ -18,6 +18,7 @@ SYSTEM_CA_BUNDLE = "/etc/ssl/certs/ca-certificates.crt"
 SECURITY_DIRECTORY = 4  # IMAGE_DIRECTORY_ENTRY_SECURITY
 WIN_CERT_REVISION_2_0 = 0x0200
 WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
+TST_INFO = "1.2.840.113549.1.9.16.1.4"  # id-ct-TSTInfo: what an RFC 3161 token signs
 
 
 # --- certificates -------------------------------------------------------------
@@ -324,7 +325,8 @@ def _parse(der):
         if len(own) != 1:
             raise ReleaseError("carries a signature whose certificate is not there once")
         token = None
-        for attribute in signer["unsigned_attrs"] if signer["unsigned_attrs"].native else []:
+        attributes = signer["unsigned_attrs"]
+        for attribute in [] if isinstance(attributes, core.Void) else attributes:
             kind = attribute["type"].native
             if kind == "microsoft_nested_signature":
                 raise ReleaseError("carries a second signature nested in the first")
@@ -372,9 +374,9 @@ def _check_time_stamp(signature, roots, roots_name, work):
     try:
         token = cms.ContentInfo.load(signature.token, strict=True)
         content = token["content"]["encap_content_info"]
-        if content["content_type"].native != "tst_info":
+        if content["content_type"].dotted != TST_INFO:
             raise ValueError("not a time-stamp token")
-        gen_time = content["content"].parsed["gen_time"].native
+        gen_time = tsp.TSTInfo.load(content["content"].contents)["gen_time"].native
         carried = [c.chosen for c in token["content"]["certificates"] if c.name == "certificate"]
     except Exception as e:
         raise ReleaseError(f"carries a time stamp that is not well-formed ({shown(type(e).__name__)})")

@@ -8,17 +8,9 @@ namespace {
 using browser::ERegistryException;
 using browser::TRegistry;
 using Bytes = std::vector<std::uint8_t>;
+using sim::Utf16;
 
 constexpr char16_t kKey[] = u"HKCU\\Test";
-
-Bytes Utf16(const std::u16string& s) {
-  Bytes out;
-  for (char16_t c : s) {
-    out.push_back(static_cast<std::uint8_t>(c));
-    out.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  return out;
-}
 
 class RegistryTest : public SimTest {
  protected:

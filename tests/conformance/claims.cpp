@@ -9,21 +9,13 @@ namespace {
 
 using namespace platform;  // the seam's calls and constants, as the launcher uses them
 using Bytes = std::vector<std::uint8_t>;
+using sim::Utf16;
 
 constexpr std::uint32_t kRegDword = 4;
 constexpr std::uint32_t kKeyAllAccess = 0x000F003F;
 constexpr std::uint32_t kErrorMoreData = 234;
 constexpr std::uint8_t kSentinel = 0xCC;  // what a buffer holds where a call wrote nothing
 constexpr int kSizeOnly = -1;
-
-Bytes Utf16(const std::u16string& s) {
-  Bytes out;
-  for (char16_t c : s) {
-    out.push_back(static_cast<std::uint8_t>(c));
-    out.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  return out;
-}
 
 Bytes Sentinels(Bytes data, std::size_t size) {
   data.resize(size, kSentinel);

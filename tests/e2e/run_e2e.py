@@ -360,7 +360,7 @@ def doctor_agrees_with_the_launcher(t, lang=None):
     t.expect(start is not None and start.text == launch["file"] + " " + launch["parameters"],
              f"doctor said {launch}, the browser got {start and start.text}")
     opened = [f["path"] for f in report["follow_ups"] if f["present"]]
-    t.expect(opened == ["play.url", "fscommand/wgame.exe"], f"doctor: follow-ups {report['follow_ups']}")
+    t.expect(opened == ["play.url", r"fscommand\wgame.exe"], f"doctor: follow-ups {report['follow_ups']}")
 
 
 @scenario

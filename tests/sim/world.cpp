@@ -34,12 +34,7 @@ void World::SetRaw(const std::u16string& key, const std::u16string& name, std::u
 
 void World::SetString(const std::u16string& key, const std::u16string& name, const std::u16string& text,
                       std::uint32_t type) {
-  std::vector<std::uint8_t> bytes;
-  for (char16_t c : text + u'\0') {
-    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  SetRaw(key, name, type, std::move(bytes));
+  SetRaw(key, name, type, Utf16(text + u'\0'));
 }
 
 std::uintptr_t World::NewHandle(HandleKind kind) {

@@ -38,6 +38,16 @@ enum class Call {
 // clang-format on
 const char* NameOf(Call call);
 
+// Text as the registry stores it: UTF-16, little-endian, and only what it holds.
+inline std::vector<std::uint8_t> Utf16(const std::u16string& text) {
+  std::vector<std::uint8_t> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return bytes;
+}
+
 struct CaseLess {
   bool operator()(const std::u16string& a, const std::u16string& b) const;
 };
