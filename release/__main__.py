@@ -3,12 +3,11 @@ scripts/verify-release.sh run, and the steps they run in processes of their
 own."""
 import argparse
 import os
-import shutil
 import signal
 import sys
 
-from . import build, installer, make, verify
-from .common import ROOT, ReleaseError, shown
+from . import installer, make, verify
+from .common import ReleaseError, shown
 
 # Read once, then kept out of the environment every tool inherits: they
 # reach the tools only through a file in a private folder.
@@ -38,9 +37,7 @@ def _verify(args, secrets):
 
 
 def _rebuild(args, secrets):
-    """Run in a clone of a release's commit by a verifier: builds the programs
-    and the installer as the release did, with the release's own
-    uninstaller inside, and writes the four files to --out."""
+    """Run in a clone of a release's commit by a verifier."""
     parser = _Arguments(prog="release", usage="rebuild --out DIR --embed-uninstaller FILE [--source-date-epoch N] "
                         "[--game-files DIR] -- OPTION...", add_help=False)
     parser.add_argument("--out", required=True)
@@ -49,19 +46,7 @@ def _rebuild(args, secrets):
     parser.add_argument("--game-files")
     parser.add_argument("options", nargs="*")
     given = parser.parse_args(args)
-    out = os.path.abspath(given.out)
-    os.makedirs(out)
-    env = dict(os.environ)
-    if given.source_date_epoch:
-        env["SOURCE_DATE_EPOCH"] = given.source_date_epoch  # the release's, whatever the build would take itself
-    branding = build.build_programs(ROOT, os.path.join(out, "build"), given.options, out, env=env)
-    for exe in (branding.launcher, branding.doctor):
-        shutil.copyfile(os.path.join(out, "build", exe), os.path.join(out, exe))
-    hook = installer.Hook(name=branding.uninstaller, keep=os.path.join(out, branding.uninstaller), private=out,
-                          embed=os.path.abspath(given.embed_uninstaller))
-    installer.build_installer(branding, os.path.join(out, "build"), given.game_files,
-                              os.path.join(out, branding.setup), hook.write(out), out)
-    return f"release: rebuilt {branding.launcher}, {branding.doctor}, {branding.uninstaller} and {branding.setup}"
+    return make.rebuild(given.out, given.embed_uninstaller, given.source_date_epoch, given.game_files, given.options)
 
 
 def _finish_uninstaller(args, secrets):

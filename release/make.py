@@ -56,6 +56,25 @@ def make(options, env, secrets, root=ROOT):
             + (", signed" if signer else ""))
 
 
+def rebuild(out, embed_uninstaller, source_date_epoch, game, options, root=ROOT):
+    """What a verifier runs in a clone of a release's commit: the programs and
+    the installer built as the release built them, with the release's own
+    uninstaller inside, the four files written to out."""
+    out = os.path.abspath(out)
+    os.makedirs(out)
+    env = dict(os.environ)
+    if source_date_epoch:
+        env["SOURCE_DATE_EPOCH"] = source_date_epoch  # the release's, whatever the build would take itself
+    build = Path(out, "build")
+    branding = build_programs(root, build, options, out, env=env)
+    for exe in (branding.launcher, branding.doctor):
+        shutil.copyfile(build / exe, Path(out, exe))
+    hook = installer.Hook(name=branding.uninstaller, keep=str(Path(out, branding.uninstaller)), private=out,
+                          embed=os.path.abspath(embed_uninstaller))
+    installer.build_installer(branding, build, game, Path(out, branding.setup), hook.write(out), out)
+    return f"release: rebuilt {branding.launcher}, {branding.doctor}, {branding.uninstaller} and {branding.setup}"
+
+
 def _make_files(branding, build, game, signer, staging, private):
     """The four programs in staging, signed when signing; answers when each
     was time-stamped."""

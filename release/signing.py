@@ -6,7 +6,7 @@ import hashlib
 import json
 import os
 import struct
-from dataclasses import asdict, dataclass, field
+from dataclasses import asdict, dataclass
 from pathlib import Path
 
 import pefile
@@ -204,13 +204,19 @@ def sign(signer, path, name, private):
                 "-out", signed], log=log, check=False):
         raise ReleaseError(f"signing {name} failed: {_signing_failure(signer, log)}")
     if signer.timestamp_urls:
-        stamped = _stamp(signer, signed, name, private)
+        signature, gen_time = _stamp(signer, signed, name, private)
     else:
-        stamped = check(signed, signer.roots, signer.roots_name, private)
-    if stamped.certificate_sha256 != signer.sha256:
-        raise ReleaseError(f"{name} was signed by another certificate than the one named: {stamped.subject}")
+        signature, gen_time = _verified(signer, signed, private)
+    if signature.certificate_sha256 != signer.sha256:
+        raise ReleaseError(f"{name} was signed by another certificate than the one named: {signature.subject}")
     os.replace(signed, path)
-    return time_text(stamped.gen_time)
+    return time_text(gen_time)
+
+
+def _verified(signer, path, private):
+    """The signature of path, and when its verified time stamp says it was made."""
+    signature = read_signature(path)
+    return signature, check(path, signature, signer.roots, signer.roots_name, private)
 
 
 def _stamp(signer, signed, name, private):
@@ -225,15 +231,15 @@ def _stamp(signer, signed, name, private):
                            else f"{url}: refused ({_why_not(log)})")
             continue
         try:
-            verified = check(attempt, signer.roots, signer.roots_name, private)
+            signature, gen_time = _verified(signer, attempt, private)
         except ReleaseError as e:
             reasons.append(f"{url}: {e}")
             continue
-        if verified.gen_time is None:
+        if gen_time is None:
             reasons.append(f"{url}: its answer carries no time stamp")
             continue
         os.replace(attempt, signed)
-        return verified
+        return signature, gen_time
     raise ReleaseError(f"no time-stamp server gave {name} a verified time stamp: " + "; ".join(reasons))
 
 
@@ -269,7 +275,6 @@ class Signature:
     digest_algorithm: str
     encrypted_digest: bytes  # what an RFC 3161 token over this signature stamps
     token: bytes = None  # DER of the RFC 3161 time-stamp token, when there is one
-    certificates: list = field(default_factory=list)  # every certificate the signature carries
 
     @property
     def certificate_sha256(self):
@@ -308,7 +313,8 @@ def read_signature(path):
 def _parse(der):
     try:
         info = cms.ContentInfo.load(der)
-        if any(der[len(info.dump()):]) or len(der) - len(info.dump()) > 7:  # signers pad it with zeros to 8 bytes
+        length = len(info.dump())
+        if any(der[length:]) or len(der) - length > 7:  # signers pad it with zeros to 8 bytes
             raise ReleaseError("carries more than one signature, or something after it")
         if info["content_type"].native != "signed_data":
             raise ReleaseError("carries a signature that is not signed data")
@@ -335,25 +341,19 @@ def _parse(der):
                     raise ReleaseError("carries more than one time stamp")
                 token = attribute["values"][0].dump()
         return Signature(certificate=own[0], digest_algorithm=signer["digest_algorithm"]["algorithm"].native,
-                         encrypted_digest=signer["signature"].native, token=token, certificates=certificates)
+                         encrypted_digest=signer["signature"].native, token=token)
     except ReleaseError:
         raise
     except Exception as e:  # asn1crypto parses lazily: any malformed part fails where it is read
         raise ReleaseError(f"carries a signature that is not well-formed ({shown(type(e).__name__)})")
 
 
-@dataclass
-class Verified:
-    certificate_sha256: str
-    subject: str
-    gen_time: datetime.datetime = None  # when the verified time stamp says it was signed
-
-
-def check(path, roots, roots_name, work):
-    """Verifies the signature of the PE file at path against the roots in the
-    PEM file roots, and its time stamp when it has one; refuses with why."""
+def check(path, signature, roots, roots_name, work):
+    """Verifies the signature of the PE file at path (signature: as
+    read_signature read it) against the roots in the PEM file roots, and its
+    time stamp when it has one; refuses with why. Answers the time stamp's
+    genTime, or None when there is none."""
     work = Path(work)
-    signature = read_signature(path)
     if signature is None:
         raise ReleaseError("carries no signature")
     if signature.digest_algorithm != "sha256":
@@ -361,10 +361,7 @@ def check(path, roots, roots_name, work):
     log = work / "verify.log"
     if not run(["osslsigncode", "verify", "-CAfile", roots, "-TSA-CAfile", roots, "-in", path], log=log, check=False):
         raise ReleaseError(f"has a signature that does not verify against {roots_name}: {_why_not(log)}")
-    verified = Verified(signature.certificate_sha256, signature.subject)
-    if signature.token is not None:
-        verified.gen_time = _check_time_stamp(signature, roots, roots_name, work)
-    return verified
+    return None if signature.token is None else _check_time_stamp(signature, roots, roots_name, work)
 
 
 def _check_time_stamp(signature, roots, roots_name, work):

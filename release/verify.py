@@ -88,8 +88,9 @@ def verify(folder, trust, rebuild=False, trust_ref=None, game_files=None):
             size, digest = _copy_once(Path(folder, f.name), copies / f.name)
             if (size, digest) != (f.size, f.sha256):
                 raise ReleaseError(f"{f.name} does not match its size and hash in {MANIFEST}")
-        signer = _check_signatures(manifest, copies, trust, work) if trust.roots else None
-        _check_unsigned(manifest, copies, work)
+        signatures = {f.name: _named(f.name, signing.read_signature, copies / f.name) for f in manifest.files}
+        signer = _check_signatures(manifest, copies, signatures, trust, work) if trust.roots else None
+        _check_unsigned(manifest, copies, signatures, work)
         if rebuild:
             _rebuild(manifest, copies, trust_ref, game_files, ROOT, work)
     done = ", rebuilt from its commit" if rebuild else ""
@@ -148,36 +149,42 @@ def _copy_once(path, copy):
     return size, digest.hexdigest()
 
 
-def _check_signatures(manifest, copies, trust, work):
+def _named(name, step, *args):
+    """step(*args), its refusal prefixed with the file's name."""
+    try:
+        return step(*args)
+    except ReleaseError as e:
+        raise ReleaseError(f"{name} {e}")
+
+
+def _check_signatures(manifest, copies, signatures, trust, work):
     """Every file signed by a pinned signer, its chain reaching the roots and,
     unless the caller allows otherwise, time-stamped. Answers who signed."""
     subject = None
     for f in manifest.files:
-        try:
-            verified = signing.check(copies / f.name, trust.roots, trust.roots_name, work)
-        except ReleaseError as e:
-            raise ReleaseError(f"{f.name} {e}")
-        if verified.certificate_sha256 not in trust.signers:
-            raise ReleaseError(f"{f.name} is signed by {verified.subject} (certificate SHA-256 "
-                               f"{verified.certificate_sha256}), a signer LAUNCHER_SIGNER does not pin")
-        if verified.gen_time is None and not trust.allow_unstamped:
+        signature = signatures[f.name]
+        gen_time = _named(f.name, signing.check, copies / f.name, signature, trust.roots, trust.roots_name, work)
+        if signature.certificate_sha256 not in trust.signers:
+            raise ReleaseError(f"{f.name} is signed by {signature.subject} (certificate SHA-256 "
+                               f"{signature.certificate_sha256}), a signer LAUNCHER_SIGNER does not pin")
+        if gen_time is None and not trust.allow_unstamped:
             raise ReleaseError(f"{f.name} carries no RFC 3161 time stamp: without one its signature stops verifying "
                                "when the certificate expires (LAUNCHER_ALLOW_UNSTAMPED=1 accepts that)")
-        stamped = signing.time_text(verified.gen_time)
+        stamped = signing.time_text(gen_time)
         if stamped != f.time_stamp:
             raise ReleaseError(f"{MANIFEST} says {f.name} was time-stamped at {shown(f.time_stamp)}, its signature "
                                f"says {stamped}")
-        subject = verified.subject
+        subject = signature.subject
     if manifest.signer is None or manifest.signer.sha256 not in trust.signers:
         raise ReleaseError(f"{MANIFEST} names a signer LAUNCHER_SIGNER does not pin")
     return subject
 
 
-def _check_unsigned(manifest, copies, work):
+def _check_unsigned(manifest, copies, signatures, work):
     """Each file, its signature removed, is the unsigned file the manifest
     names: what a rebuild gives. An unsigned release carries no signature."""
     for f in manifest.files:
-        signature = signing.read_signature(copies / f.name)
+        signature = signatures[f.name]
         if manifest.signer is None:
             if signature is not None:
                 raise ReleaseError(f"{f.name} carries a signature, but {MANIFEST} says the release is unsigned")
@@ -189,10 +196,7 @@ def _check_unsigned(manifest, copies, work):
         if signature.certificate_sha256 != manifest.signer.sha256:
             raise ReleaseError(f"{f.name} is signed by another certificate than the one {MANIFEST} names")
         stripped = work / (f.name + ".unsigned")
-        try:
-            signing.remove_signature(copies / f.name, stripped, work)
-        except ReleaseError as e:
-            raise ReleaseError(f"{f.name} {e}")
+        _named(f.name, signing.remove_signature, copies / f.name, stripped, work)
         if manifests.file_sha256(stripped) != f.unsigned_sha256:
             raise ReleaseError(f"{f.name} with its signature removed does not match its unsigned hash in {MANIFEST}")
 

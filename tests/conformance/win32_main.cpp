@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/conformance/claims.h"
+#include "tests/e2e/standins/key_access.h"
 
 namespace {
 
@@ -146,19 +147,8 @@ class RealBuilder : public Builder {
   static bool SetAccess(const std::wstring& key, DWORD rights) {
     HKEY opened;
     if (::RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, WRITE_DAC, &opened) != ERROR_SUCCESS) return false;
-    SID_IDENTIFIER_AUTHORITY world = {SECURITY_WORLD_SID_AUTHORITY};
-    PSID everyone = nullptr;
-    ::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-    alignas(ACL) char acl_bytes[256];
-    auto* acl = reinterpret_cast<PACL>(acl_bytes);
-    ::InitializeAcl(acl, sizeof acl_bytes, ACL_REVISION);
-    ::AddAccessAllowedAce(acl, ACL_REVISION, rights, everyone);
-    SECURITY_DESCRIPTOR sd;
-    ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    ::SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-    const LONG status = ::RegSetKeySecurity(opened, DACL_SECURITY_INFORMATION, &sd);
+    const LONG status = SetKeyAccess(opened, rights);
     ::RegCloseKey(opened);
-    ::FreeSid(everyone);
     return status == ERROR_SUCCESS;
   }
 

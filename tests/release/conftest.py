@@ -139,7 +139,8 @@ def genuine(tmp_path_factory, pki, unsigned_programs):
     files = []
     for name in PROGRAMS:
         sign(pki, unsigned_programs / name, folder / name, stamp=pki.authority.url)
-        stamp = signing.check(folder / name, pki.roots, "roots", tmp_path_factory.mktemp("check")).gen_time
+        stamp = signing.check(folder / name, signing.read_signature(folder / name), pki.roots, "roots",
+                              tmp_path_factory.mktemp("check"))
         files.append(manifests.ShippedFile(name=name, size=(folder / name).stat().st_size,
                                            sha256=manifests.file_sha256(folder / name),
                                            unsigned_sha256=manifests.file_sha256(unsigned_programs / name),

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "tests/sim/world.h"
+#include "text/text.h"
 
 namespace platform {
 
@@ -70,8 +71,9 @@ bool Peek(Msg* msg, std::uint32_t low, std::uint32_t high, std::uint32_t remove,
 }
 
 bool StartsWith(const std::u16string& s, const std::u16string& prefix) {
-  return s.size() >= prefix.size() && !sim::CaseLess()(s.substr(0, prefix.size()), prefix) &&
-         !sim::CaseLess()(prefix, s.substr(0, prefix.size()));
+  return s.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), s.begin(), [](char16_t a, char16_t b) {
+           return text::LowerAscii(a) == text::LowerAscii(b);
+         });
 }
 
 // What Windows answers for a path the world holds nothing at: a name with a

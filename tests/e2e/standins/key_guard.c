@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include "key_access.h"
+
 static HKEY RootOf(const wchar_t **path) {
   HKEY root = !wcsncmp(*path, L"HKCU\\", 5) ? HKEY_CURRENT_USER : !wcsncmp(*path, L"HKCR\\", 5) ? HKEY_CLASSES_ROOT : NULL;
   *path += 5;
@@ -13,21 +15,10 @@ static HKEY RootOf(const wchar_t **path) {
 static int Guard(const wchar_t *full) {
   const wchar_t *path = full;
   HKEY root = RootOf(&path), key;
-  SID_IDENTIFIER_AUTHORITY world = {SECURITY_WORLD_SID_AUTHORITY};
-  PSID everyone;
-  char acl_bytes[256];
-  PACL acl = (PACL)acl_bytes;
-  SECURITY_DESCRIPTOR sd;
   LONG status;
   if (!root || RegOpenKeyExW(root, path, 0, WRITE_DAC | READ_CONTROL, &key)) return fwprintf(stderr, L"cannot open %ls\n", full), 1;
-  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-  InitializeAcl(acl, sizeof acl_bytes, ACL_REVISION);
-  AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone);
-  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-  status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
+  status = SetKeyAccess(key, KEY_READ);
   RegCloseKey(key);
-  FreeSid(everyone);
   if (status) return fwprintf(stderr, L"RegSetKeySecurity %ls: %ld\n", full, status), 1;
   status = RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS, &key);
   if (status == ERROR_SUCCESS) return RegCloseKey(key), fwprintf(stderr, L"%ls still opens for writing\n", full), 1;
