@@ -124,6 +124,16 @@ TEST_F(DoctorTest, TellsWhatTheLauncherWouldDo) {
          w.SetString(kHttpCommand, u"", u"\"C:\\B\\B.EXE\" \"%1\"");
        }},
       {"Windows XP: no http class", [](World& w) { w.version = sim::kWindowsXp; }},
+      {"Windows XP: the http class's command is not text",
+       [](World& w) {
+         w.version = sim::kWindowsXp;
+         w.SetRaw(kHttpCommand, u"", sim::kRegDword, {1, 0, 0, 0});
+       }},
+      {"an empty choice, and the classes' root command is not text",
+       [](World& w) {
+         w.SetString(kUserChoice, u"Progid", u"");
+         w.SetRaw(u"HKCR\\shell\\open\\command", u"", sim::kRegDword, {1, 0, 0, 0});
+       }},
       {"play.url a directory", [](World& w) { w.files[u"play.url"] = sim::File{platform::kFileAttributeDirectory}; }},
       {"play.url locked",
        [](World& w) { w.files[u"play.url"] = sim::File{0x20, platform::kErrorSharingViolation, true}; }},

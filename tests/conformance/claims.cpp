@@ -162,17 +162,6 @@ std::string FolderAbsent(Builder& b) { return Fails(b.Folder() + u"\\missing\\fi
 
 std::string InvalidName(Builder& b) { return Fails(b.Folder() + u"\\a?b.txt", kErrorInvalidName); }
 
-std::string AFile(Builder& b) {
-  const std::u16string path = b.Folder() + u"\\file.txt";
-  b.File(path);
-  const Attributes got = AttributesOf(path);
-  Seen seen;
-  seen.Expect(got.attributes != kInvalidFileAttributes &&
-                  (got.attributes & (kFileAttributeDirectory | kFileAttributeReparsePoint)) == 0,
-              "attributes " + Number(got.attributes) + " (error " + Number(got.error) + "): not a plain file");
-  return seen.text;
-}
-
 std::string AFolder(Builder& b) {
   const std::u16string path = b.Folder() + u"\\folder";
   b.Directory(path);
@@ -286,7 +275,6 @@ const std::vector<Claim>& Claims() {
       {"an absent file is ERROR_FILE_NOT_FOUND", Absent},
       {"a file in a folder that is not there is ERROR_PATH_NOT_FOUND", FolderAbsent},
       {"a name with a wildcard is ERROR_INVALID_NAME", InvalidName},
-      {"a file is no folder and no reparse point", AFile},
       {"a folder has the folder attribute", AFolder},
       {"a link whose target is gone is a reparse point, and opening it fails as file not found", LinkWhoseTargetIsGone,
        "Wine 8 makes no link (its CreateSymbolicLinkW is a stub that answers success), and asks a Unix link's "

@@ -516,15 +516,7 @@ class Installed:
         self.folder = self.lab.user_folder("AppData/Local/Programs/" + self.product)
         self.windows_folder = rf"C:\users\{self.lab.user_folder().name}\AppData\Local\Programs\{self.product}"
         self.uninstaller = self.windows_folder + "\\" + self.name + "-uninstall.exe"
-        self.forget()
         self.install(setup)
-
-    def forget(self):
-        """No trace of an install that an earlier run of the prefix left."""
-        shutil.rmtree(self.folder, ignore_errors=True)
-        shutil.rmtree(self.lab.user_folder(START_MENU) / self.product, ignore_errors=True)
-        (self.lab.user_folder("Desktop") / (self.product + ".lnk")).unlink(missing_ok=True)
-        self.lab.regedit([rf"[-{UNINSTALL_KEY}\{self.identity}]", rf"[-HKEY_CURRENT_USER\Software\{self.identity}]"])
 
     def install(self, setup):
         self.lab.place(self.lab.build / setup, r"C:\setup\setup.exe")
@@ -673,8 +665,9 @@ def update_and_uninstall_while_the_launcher_runs(t):
     name = t.lab.launcher[:-4]
     installed = Installed(t, name + "-setup.exe")
     launcher = installed.folder / t.lab.launcher
-    # The player's own choices and files: the Desktop shortcut deleted, a backup beside the game.
+    # The player's own choices and files: the Desktop and Start-menu shortcuts deleted, a backup beside the game.
     (t.lab.user_folder("Desktop") / (installed.product + ".lnk")).unlink()
+    (t.lab.user_folder(START_MENU) / installed.product / (installed.product + ".lnk")).unlink()
     backup = "fscommand/wgame.exe.backup.old"
     (installed.folder / "fscommand" / "wgame.exe.backup.old").write_text("the player's")
 
@@ -685,8 +678,8 @@ def update_and_uninstall_while_the_launcher_runs(t):
     t.expect(launcher.read_bytes() == (t.lab.build / "next" / t.lab.launcher).read_bytes(),
              "the launcher in the folder is not the newer one")
     t.expect(any(f.endswith(".1.old") for f in installed.files()), f"the running launcher was not renamed: {installed.files()}")
-    t.expect(len(installed.shortcuts()) == 2, f"an update put back the Desktop shortcut the player deleted, or lost "
-             f"a Start-menu one: {installed.shortcuts()}")
+    t.expect(len(installed.shortcuts()) == 2, f"an update put back the Desktop shortcut the player deleted, or not "
+             f"the Start-menu one: {installed.shortcuts()}")
     running.wait(timeout=60)
     t.settle()
     exited = t.one("exit", r"\Browser\browser.exe")
