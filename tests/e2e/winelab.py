@@ -1,10 +1,14 @@
-"""A private Wine prefix for running the launcher against stand-in programs.
-
-Safety first: the prefix lives under the build tree, no display is used,
-Wine's menu builder and browser bridge are disabled, and the shell's http and
-Internet-shortcut commands point at a recording stand-in before any program
-of ours runs, so nothing can reach the host's browser or the network.
-"""
+# A private Wine prefix for running the launcher against stand-in programs.
+#
+# Safety first: the prefix lives under the build tree, no display is used,
+# Wine's menu builder and browser bridge are disabled, and the shell's http and
+# Internet-shortcut commands point at a recording stand-in before any program
+# of ours runs, so nothing can reach the host's browser or the network.
+#
+# Lab is the only code of the suite that knows it drives Wine (prefixes, wine,
+# wineserver, the host's process list). Tests ask it to set registry values,
+# start a program, count running ones and read files, so a Lab over a real
+# Windows could run the same tests.
 import json
 import os
 import shutil
@@ -227,6 +231,32 @@ class Lab:
             if starts:
                 slowest = max(slowest, starts[0].ms / 1000 - run.start)
         return slowest
+
+    def run_command_line(self, command_line, cwd, timeout=60):
+        """Runs a Windows command line as it stands: wine would quote an
+        argument such as "_?=C:\\My Games", which NSIS reads only unquoted, as
+        a caller's CreateProcess passes it."""
+        batch = Path(cwd) / "command.bat"
+        batch.write_text(f"@{command_line}\r\n@exit /b %errorlevel%\r\n", encoding="utf-8")
+        return self.run("cmd", ["/c", win_path(batch)], cwd=cwd, timeout=timeout)
+
+    def query_key(self, key):
+        """What reg query prints of key and its subkeys, or "" when it is absent."""
+        out = subprocess.run(["wine", "reg", "query", key, "/s"], env=self.env, capture_output=True, text=True)
+        return out.stdout if out.returncode == 0 else ""
+
+    def processes(self, *parts):
+        """How many programs run with a command line holding every one of parts,
+        in any case: host processes, as tasklist lists none under Wine."""
+        wanted = [part.lower().encode() for part in parts]
+        found = 0
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                command = Path(f"/proc/{pid}/cmdline").read_bytes().lower()
+            except OSError:
+                continue
+            found += all(part in command for part in wanted)
+        return found
 
     def spawn(self, windows_exe, args=(), cwd=None, log=None):
         env = self.env_for(log)
