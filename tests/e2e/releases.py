@@ -1,0 +1,39 @@
+# Releases made as a publisher makes them, with scripts/release.sh, for the
+# tests that run what a release ships.
+import os
+import shutil
+import subprocess
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+DIST, BUILT = ROOT / "dist", ROOT / "build" / "release"
+
+
+def game_files(folder, standins):
+    """The game's files a publisher ships: the two items the launcher opens, and a Cyrillic name."""
+    (folder / "fscommand").mkdir(parents=True, exist_ok=True)
+    (folder / "Музыка").mkdir(exist_ok=True)
+    (folder / "play.url").write_text("[InternetShortcut]\r\nURL=https://x.example/\r\n")
+    shutil.copyfile(Path(standins) / "browser_standin.exe", folder / "fscommand" / "wgame.exe")
+    (folder / "Музыка" / "трек 1.txt").write_text("a track\n")
+    return folder
+
+
+def release(*options, env=None, tree=ROOT, check=True):
+    """Runs scripts/release.sh in tree with options and env added to this
+    process's environment; answers the finished process."""
+    done = subprocess.run([str(tree / "scripts" / "release.sh"), *options], cwd=tree, env=dict(os.environ, **(env or {})),
+                          capture_output=True, text=True)
+    if check and done.returncode != 0:
+        raise AssertionError(f"release.sh {' '.join(options)} failed:\n{done.stderr[-2000:]}")
+    return done
+
+
+def as_build(folder, standins):
+    """Copies the last release's programs, with their branding, into folder
+    beside the stand-ins, as a build folder a Lab runs."""
+    folder.mkdir(parents=True, exist_ok=True)
+    for source in [*DIST.glob("*.exe"), BUILT / "branding.json"]:
+        shutil.copyfile(source, folder / source.name)
+    (folder / "standins").symlink_to(standins)
+    return folder

@@ -1,0 +1,303 @@
+# The players' installer under Wine, in a prefix of its own (it installs into
+# the user's folders): the release's installer, a newer version's and another
+# game's built with the same exe name, over and beside a running launcher, in
+# every order.
+import json
+import shutil
+import subprocess
+import sys
+import time
+
+import pytest
+from releases import ROOT, as_build, game_files, release
+from trial import BUILD, WORK, started_lab
+
+sys.path.insert(0, str(ROOT))
+from release.installer import installer_identity  # noqa: E402
+
+UNINSTALL_KEY = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+START_MENU = "AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
+
+
+@pytest.fixture(scope="session")
+def installers(tmp_path_factory):
+    """A build folder of this release, with the next version's (next/, and its
+    installer as setup-next) and another game's (other/)."""
+    folder = WORK / "installers"
+    shutil.rmtree(folder, ignore_errors=True)
+    env = {"LAUNCHER_GAME_FILES": str(game_files(tmp_path_factory.mktemp("game"), BUILD / "standins"))}
+    release("-DLAUNCHER_VERSION=1.0.1.0", env=env)
+    next_version = as_build(folder / "next", BUILD / "standins")
+    release("-DLAUNCHER_PRODUCT_NAME=Other Game", env=env)
+    as_build(folder / "other", BUILD / "standins")
+    release(env=env)
+    as_build(folder, BUILD / "standins")
+    name = json.loads((folder / "branding.json").read_text(encoding="utf-8"))["launcher"][:-4]
+    shutil.copyfile(next_version / f"{name}-setup.exe", folder / f"{name}-setup-next.exe")
+    return folder
+
+
+@pytest.fixture(scope="session")
+def installer_lab(installers):
+    lab = started_lab(WORK / "installer", installers)
+    yield lab
+    lab.stop()
+
+
+@pytest.fixture
+def lab(installer_lab):
+    return installer_lab
+
+
+class Installed:
+    """A release installed silently into the default folder; setup: which
+    installer (a path under the build folder), branding: what it was built
+    with (the build folder's own by default)."""
+
+    def __init__(self, t, setup, branding=None):
+        self.t, self.lab = t, t.lab
+        self.branding = branding or t.lab.branding
+        self.name = self.branding["launcher"][:-4]
+        self.product = self.branding["strings"]["ProductName"]
+        self.identity = installer_identity(self.branding["strings"].get("CompanyName", ""), self.product)
+        self.folder = self.lab.user_folder("AppData/Local/Programs/" + self.product)
+        self.windows_folder = rf"C:\users\{self.lab.user_folder().name}\AppData\Local\Programs\{self.product}"
+        self.uninstaller = self.windows_folder + "\\" + self.name + "-uninstall.exe"
+        self.install(setup)
+
+    def install(self, setup):
+        self.lab.place(self.lab.build / setup, r"C:\setup\setup.exe")
+        run = self.lab.run(r"C:\setup\setup.exe", ["/S"], cwd=self.t.dir, timeout=120)
+        self.t.expect(run.status == 0 and not run.timed_out, f"{setup} /S ended with status {run.status}")
+        return run
+
+    def uninstall(self, in_place=False):
+        """Runs the uninstaller silently. It hands over to a copy of itself in
+        the temporary folder and ends, and the work goes on after; in_place,
+        with _?= naming its folder, it does the work itself."""
+        command = f'"{self.uninstaller}" /S' + (f" _?={self.windows_folder}" if in_place else "")
+        run = self.lab.run_command_line(command, cwd=self.t.dir)
+        self.t.expect(run.status == 0, f"the uninstaller ended with status {run.status}")
+        return run
+
+    def files(self):
+        return sorted(str(p.relative_to(self.folder)) for p in self.folder.rglob("*") if p.is_file()) \
+            if self.folder.exists() else []
+
+    def entry(self):
+        return self.lab.query_key(rf"{UNINSTALL_KEY}\{self.identity}")
+
+    def own_key(self):
+        return self.lab.query_key(rf"HKEY_CURRENT_USER\Software\{self.identity}")
+
+    def shortcuts(self):
+        """Shortcut files of this product: on the Desktop and in its Start-menu folder."""
+        desktop = self.lab.user_folder("Desktop") / (self.product + ".lnk")
+        start_menu = self.lab.user_folder(START_MENU) / self.product
+        return sorted(str(p.relative_to(self.lab.user_folder())) for p in [desktop, *start_menu.glob("*.lnk")]
+                      if p.exists())
+
+    def whole(self, shipped, desktop=True):
+        """Everything an install makes is there: the files shipped (plus the
+        uninstaller), the shortcuts and the Apps & features entry."""
+        files = [f for f in self.files() if not f.endswith(".old")]
+        self.t.expect(set(shipped) | {self.name + "-uninstall.exe"} <= set(files),
+                      f"{self.product}: the folder holds {files}")
+        self.t.expect(len(self.shortcuts()) == 2 + desktop, f"{self.product}: shortcuts {self.shortcuts()}")
+        self.t.expect("InstallLocation" in self.entry(), f"{self.product}: no Apps & features entry")
+
+    def gone(self, player_files=()):
+        """Nothing of the install is left but the player's own files."""
+        self.poll(lambda: self.files() == sorted(player_files) and not self.entry(), 15)
+        self.t.expect(self.files() == sorted(player_files), f"{self.product}: the folder holds {self.files()}")
+        self.t.expect(player_files or not self.folder.exists(), f"{self.product}: the folder is left")
+        self.t.expect(not self.shortcuts(), f"{self.product}: shortcuts left: {self.shortcuts()}")
+        self.t.expect(not self.entry() and not self.own_key(), f"{self.product}: registry keys left")
+
+    def plays(self, since_ms):
+        """Started in its folder, the launcher starts the browser and then opens
+        the installed play.url and wgame.exe."""
+        self.lab.run(self.windows_folder + "\\" + self.name + ".exe", cwd=self.folder, log=self.t.log, timeout=60)
+        self.t.settle()
+        opened = game_events(self.t, since_ms)
+        self.t.expect(len(opened) == 2 and all(self.windows_folder.lower() in (e.text + e.image).lower() for e in opened),
+                      f"{self.product} did not open its own play.url and wgame.exe: {opened}")
+
+    def poll(self, condition, limit_s=30.0):
+        deadline = time.time() + limit_s + 10 * self.lab.startup_s
+        while time.time() < deadline and not condition():
+            time.sleep(0.25)
+        return condition()
+
+
+def game_events(t, since_ms=0):
+    """play.url opened and wgame.exe started after since_ms, by where they came from."""
+    return [e for e in t.events("start") if e.ms >= since_ms and
+            (e.text.endswith('play.url"') or e.image.lower().endswith(r"\fscommand\wgame.exe"))]
+
+
+def uninstallers_running(t):
+    """Uninstallers at work out of sight: NSIS runs one as ~nsuN.tmp\\Un.exe, with _?=."""
+    return t.lab.processes("\\~nsu", "_?=")
+
+
+def now_ms():
+    return int(time.time() * 1000)
+
+
+def browser_lingering(t, linger_ms):
+    t.lab.install("browser_standin.exe", r"C:\Browser\browser.exe", linger_ms=linger_ms)
+    t.user_choice(r'"C:\Browser\browser.exe" "%1"')
+    t.apply()
+
+
+def test_installed_shortcut_starts_in_the_game_folder(t):
+    browser_lingering(t, 1500)
+    installed = Installed(t, t.lab.launcher[:-4] + "-setup.exe")
+    desktop = t.lab.user_folder("Desktop") / (installed.product + ".lnk")
+    if not t.expect(desktop.exists(), f"no Desktop shortcut: {list(t.lab.user_folder('Desktop').iterdir())}"):
+        return
+    printed = subprocess.run(["lnkinfo", str(desktop)], capture_output=True, text=True).stdout
+    link = {k.strip(): v.strip() for k, _, v in (line.partition(":") for line in printed.splitlines()) if v}
+    launcher = installed.windows_folder + "\\" + t.lab.launcher
+    for field, value in (("Local path", launcher), ("Working directory", installed.windows_folder),
+                         ("Icon location", launcher)):
+        t.expect(link.get(field) == value, f"the shortcut's {field} is {link.get(field)}, not {value}")
+    entry = installed.entry()
+    for value in ("DisplayName", "DisplayVersion", "DisplayIcon", "InstallLocation", "UninstallString",
+                  "QuietUninstallString", "EstimatedSize", "NoModify", "NoRepair"):
+        t.expect(value in entry, f"Apps & features entry lacks {value}: {entry}")
+    # Started from the shortcut by a program whose own folder is elsewhere.
+    t.lab.run("start", [rf"C:\users\{t.lab.user_folder().name}\Desktop\{installed.product}.lnk"], cwd=t.dir,
+              log=t.log, timeout=60)
+    installed.poll(lambda: len(game_events(t)) == 2)
+    t.settle()
+    browser = t.one("exit", r"\Browser\browser.exe")
+    opened = game_events(t)
+    t.expect(len(opened) == 2, f"the installed play.url and wgame.exe were not both opened: {opened}")
+    for e in opened:
+        where = e.text if e.text.endswith('play.url"') else e.image
+        t.expect(installed.windows_folder.lower() in where.lower(), f"not from the installed folder: {where}")
+        t.expect(browser is not None and e.ms >= browser.ms, f"{where} opened before the browser exited")
+    started = t.one("start", r"\Browser\browser.exe")
+    t.expect(started is not None and started.text.endswith(f'"{t.address}"'), f"browser: {started}")
+    installed.uninstall()
+
+
+def test_update_and_uninstall_while_the_launcher_runs(t):
+    browser_lingering(t, 6000)
+    name = t.lab.launcher[:-4]
+    installed = Installed(t, name + "-setup.exe")
+    launcher = installed.folder / t.lab.launcher
+    # The player's own choices and files: the Desktop and Start-menu shortcuts deleted, a backup beside the game.
+    (t.lab.user_folder("Desktop") / (installed.product + ".lnk")).unlink()
+    (t.lab.user_folder(START_MENU) / installed.product / (installed.product + ".lnk")).unlink()
+    backup = "fscommand/wgame.exe.backup.old"
+    (installed.folder / "fscommand" / "wgame.exe.backup.old").write_text("the player's")
+
+    # A newer version over a running launcher: silent, no reboot, the running one finishes as usual.
+    running = t.lab.spawn(installed.windows_folder + "\\" + t.lab.launcher, cwd=installed.folder, log=t.log)
+    installed.poll(lambda: t.events("start", r"\Browser\browser.exe"))
+    installed.install(name + "-setup-next.exe")
+    t.expect(launcher.read_bytes() == (t.lab.build / "next" / t.lab.launcher).read_bytes(),
+             "the launcher in the folder is not the newer one")
+    t.expect(any(f.endswith(".1.old") for f in installed.files()), f"the running launcher was not renamed: {installed.files()}")
+    t.expect(len(installed.shortcuts()) == 2, f"an update put back the Desktop shortcut the player deleted, or not "
+             f"the Start-menu one: {installed.shortcuts()}")
+    running.wait(timeout=60)
+    t.settle()
+    exited = t.one("exit", r"\Browser\browser.exe")
+    t.expect(exited is not None and len(game_events(t, exited.ms)) == 2,
+             f"the running launcher did not open the follow-ups after its wait: {game_events(t)}")
+
+    # An uninstall while the newer one runs: nothing of the install is left once it has exited.
+    (installed.folder / "my notes.txt").write_text("the player's")
+    report = name + "-doctor-report-2026-12-09-140322.txt"
+    (installed.folder / report).write_text("a report")
+    since_ms = now_ms()
+    running = t.lab.spawn(installed.windows_folder + "\\" + t.lab.launcher, cwd=installed.folder, log=t.log)
+    installed.poll(lambda: len(t.events("start", r"\Browser\browser.exe")) == 2)
+    installed.uninstall()
+    t.expect(installed.poll(lambda: not installed.entry(), 10), "the Apps & features entry is still there")
+    running.wait(timeout=60)
+    t.settle()
+    t.expect(not game_events(t, since_ms), f"the uninstall left a follow-up to open: {game_events(t, since_ms)}")
+    player = sorted(["my notes.txt", report, backup])
+    t.expect(installed.poll(lambda: installed.files() == player), f"the folder holds {installed.files()}, not just "
+             "the player's files (their own .old backup among them)")
+    installed.gone(player)
+
+    # Run in place (_?=, as an installer runs the one it replaces), the
+    # uninstaller cannot delete its own file: it leaves it and the folder,
+    # and does not wait for itself.
+    installed.install(name + "-setup.exe")
+    run = installed.uninstall(in_place=True)
+    t.expect(run.end - run.start < 20, f"the uninstaller run in place took {run.end - run.start:.0f} s")
+    t.expect(installed.files() == sorted(player + [name + "-uninstall.exe"]), f"left in place: {installed.files()}")
+    t.expect(not installed.entry() and not installed.shortcuts(), "the uninstall in place left its entry or shortcuts")
+    shutil.rmtree(installed.folder)  # as the installer that ran it in place would
+
+
+def test_later_install_wins_and_leftovers_are_waited_for(t):
+    browser_lingering(t, 6000)
+    name = t.lab.launcher[:-4]
+    shipped = [t.lab.launcher, name + "-doctor.exe", "play.url", "fscommand/wgame.exe"]
+    installed = Installed(t, name + "-setup.exe")
+
+    # Uninstall, then install again, while the browser is open: the
+    # uninstaller waits for the running launcher, and a later install wins.
+    running = t.lab.spawn(installed.windows_folder + "\\" + t.lab.launcher, cwd=installed.folder, log=t.log)
+    installed.poll(lambda: t.events("start", r"\Browser\browser.exe"))
+    installed.uninstall()
+    # Waiting once it has taken the entry away: it read which install it removes before that.
+    t.expect(installed.poll(lambda: uninstallers_running(t) and not installed.entry(), 10),
+             "no uninstaller waits for the running launcher")
+    installed.install(name + "-setup.exe")
+    t.expect(installed.poll(lambda: not uninstallers_running(t), 15), "the waiting uninstaller went on after a later install")
+    running.wait(timeout=60)
+    time.sleep(2)  # the uninstaller's next look would have come within a second
+    installed.whole(shipped)
+    installed.plays(now_ms())
+
+    # Update, then uninstall, while the launcher runs: the file the update
+    # moved aside is waited for like the launcher, then nothing is left.
+    running = t.lab.spawn(installed.windows_folder + "\\" + t.lab.launcher, cwd=installed.folder, log=t.log)
+    installed.poll(lambda: len(t.events("start", r"\Browser\browser.exe")) == 3)
+    installed.install(name + "-setup-next.exe")
+    installed.uninstall()
+    t.expect(installed.poll(lambda: installed.files() == [t.lab.launcher + ".1.old"], 15),
+             f"while the launcher runs: {installed.files()}")
+    running.wait(timeout=60)
+    t.expect(installed.poll(lambda: not installed.folder.exists(), 10), f"left: {installed.files()}")
+    installed.gone()
+
+
+def test_two_games_from_one_launcher_and_a_copied_uninstaller(t):
+    browser_lingering(t, 0)
+    name = t.lab.launcher[:-4]
+    shipped = [t.lab.launcher, name + "-doctor.exe", "play.url", "fscommand/wgame.exe"]
+    other_branding = json.loads((t.lab.build / "other" / "branding.json").read_text(encoding="utf-8"))
+    first = Installed(t, name + "-setup.exe")
+    other = Installed(t, "other/" + name + "-setup.exe", branding=other_branding)
+    t.expect(first.folder != other.folder and first.identity != other.identity, "the two games share a folder or keys")
+    for game in (first, other):
+        game.whole(shipped)
+        game.plays(now_ms())
+    other.uninstall()
+    other.gone()
+    first.whole(shipped)
+    first.plays(now_ms())
+
+    # A copy of the uninstaller, in a Downloads folder that holds a player's play.url.
+    downloads = t.lab.c(r"C:\Downloads")
+    downloads.mkdir(exist_ok=True)
+    (downloads / "play.url").write_text("the player's")
+    t.lab.place(first.folder / (name + "-uninstall.exe"), r"C:\Downloads\uninstall.exe")
+    t.lab.run(r"C:\Downloads\uninstall.exe", ["/S"], cwd=t.dir, timeout=60)
+    t.expect(first.poll(lambda: not uninstallers_running(t), 15), "the copied uninstaller still runs")
+    refused = t.lab.run_command_line(r"C:\Downloads\uninstall.exe /S _?=C:\Downloads", cwd=t.dir)
+    t.expect(refused.status != 0, "the copy run with _?= ended with status 0")
+    t.expect((downloads / "play.url").read_text() == "the player's", "the player's play.url in Downloads is gone")
+    first.whole(shipped)
+    first.uninstall()
+    first.gone()
