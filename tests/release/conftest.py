@@ -1,7 +1,8 @@
-"""A genuine release, made once per run: four small stand-in programs, signed
-by a test CA's publisher certificate and time-stamped by a local authority,
-with the manifest and SHA256SUMS the release tool writes. Each test gets a
-copy of its own to tamper with."""
+# The test PKI every release test shares, and a genuine release made once
+# per run: four small stand-in programs, signed by a test CA's publisher
+# certificate and time-stamped by a local authority, with the manifest and
+# SHA256SUMS the release tool writes. Each test gets a copy of its own to
+# tamper with.
 import json
 import os
 import shutil
@@ -14,6 +15,7 @@ import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT))
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from release import installer, manifest as manifests, signing  # noqa: E402
 
 NAME = "skyquest"
@@ -22,6 +24,9 @@ EXTENSIONS = """
 [ca]
 basicConstraints = critical, CA:true
 keyUsage = critical, keyCertSign, cRLSign
+[intermediate]
+basicConstraints = critical, CA:true, pathlen:0
+keyUsage = critical, keyCertSign, cRLSign
 [codesign]
 keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
@@ -29,36 +34,75 @@ extendedKeyUsage = codeSigning
 keyUsage = critical, digitalSignature
 extendedKeyUsage = critical, timeStamping
 """
+SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
 
 
-def tool(*argv, cwd=None):
-    subprocess.run([str(a) for a in argv], cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+def tool(*argv, cwd=None, env=None):
+    subprocess.run([str(a) for a in argv], cwd=cwd, env=env, check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.PIPE)
 
 
 class Pki:
-    """A CA with two customers (our publisher and another company), and two
-    time-stamp authorities, only the first under a root the tests trust."""
+    """A root and its code-signing intermediate with two customers (our
+    publisher and another company), whose certificates last two days, so a
+    time stamp is what keeps a signature good after; a self-signed
+    publisher; two time-stamp authorities, only the first under a root the
+    tests trust; and the publisher's key on a SoftHSM token."""
 
     def __init__(self, folder):
         self.dir = folder
         (folder / "ext.cnf").write_text(EXTENSIONS)
         self.certificate("root", "/CN=Test Root CA", "ca")
-        self.certificate("publisher", "/CN=Sky Games Test/O=Sky Games", "codesign", "root")
-        self.certificate("other", "/CN=Other Company/O=Other Company", "codesign", "root")
+        self.certificate("intermediate", "/CN=Test Code Signing CA", "intermediate", "root")
+        for name, subject in (("publisher", "/CN=Sky Games Test/O=Sky Games"),
+                              ("other", "/CN=Other Company/O=Other Company")):
+            self.certificate(name, subject, "codesign", "intermediate", days=2)
+            self.join(f"{name}-chain.pem", f"{name}.pem", "intermediate.pem")
+        self.certificate("self-signed", "/CN=Test Publisher", None, days=2)
         for tsa in ("tsa", "rogue-tsa"):
             self.certificate(f"{tsa}-root", f"/CN={tsa} root", "ca")
             self.certificate(tsa, f"/CN={tsa}", "tsa", f"{tsa}-root")
-        (folder / "roots.pem").write_bytes((folder / "root.pem").read_bytes() + (folder / "tsa-root.pem").read_bytes())
-        self.roots = folder / "roots.pem"
+        self.roots = self.join("roots.pem", "root.pem", "tsa-root.pem")
+        self.pin = f"pin-{os.getpid()}{time.time_ns() % 100000}"
+        self.token_env = self.token()
 
-    def certificate(self, name, subject, extensions, issuer=None):
+    def certificate(self, name, subject, extensions, issuer=None, days=30):
         d = self.dir
         tool("openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", d / f"{name}.key", "-subj", subject,
              "-out", d / f"{name}.csr")
         by = ["-CA", d / f"{issuer}.pem", "-CAkey", d / f"{issuer}.key", "-CAcreateserial"] if issuer else \
             ["-signkey", d / f"{name}.key"]
-        tool("openssl", "x509", "-req", "-in", d / f"{name}.csr", *by, "-days", "30", "-extfile", d / "ext.cnf",
-             "-extensions", extensions, "-out", d / f"{name}.pem")
+        extend = ["-extfile", d / "ext.cnf", "-extensions", extensions] if extensions else []
+        tool("openssl", "x509", "-req", "-in", d / f"{name}.csr", *by, "-days", days, *extend, "-out", d / f"{name}.pem")
+
+    def join(self, name, *parts):
+        (self.dir / name).write_bytes(b"".join((self.dir / part).read_bytes() for part in parts))
+        return self.dir / name
+
+    def pfx(self, name, password, *, chain=True, key=True):
+        """A PKCS#12 file of a certificate, with its intermediate if chain and its key if key."""
+        d, out = self.dir, self.dir / f"{name}{'' if key else '-no-key'}.pfx"
+        tool("openssl", "pkcs12", "-export", *(["-inkey", d / f"{name}.key"] if key else ["-nokeys"]),
+             "-in", d / f"{name}.pem", *(["-certfile", d / "intermediate.pem"] if chain else []), "-out", out,
+             "-passout", "env:PFX_PASSWORD", env=dict(os.environ, PFX_PASSWORD=password))
+        return out
+
+    def token(self):
+        """The publisher's key on a software token; answers the environment that signs with it."""
+        conf = self.dir / "softhsm2.conf"
+        (self.dir / "tokens").mkdir()
+        conf.write_text(f"directories.tokendir = {self.dir / 'tokens'}\nobjectstore.backend = file\nlog.level = ERROR\n")
+        env = dict(os.environ, SOFTHSM2_CONF=str(conf))
+        tool("softhsm2-util", "--init-token", "--free", "--label", "publisher", "--pin", self.pin, "--so-pin",
+             "so-" + self.pin, env=env)
+        tool("openssl", "pkcs8", "-topk8", "-nocrypt", "-in", self.dir / "publisher.key", "-out", self.dir / "key.p8")
+        tool("softhsm2-util", "--import", self.dir / "key.p8", "--token", "publisher", "--label", "signkey", "--id",
+             "01", "--pin", self.pin, env=env)
+        (self.dir / "key.p8").unlink()
+        return {"SOFTHSM2_CONF": str(conf), "LAUNCHER_SIGN_PKCS11_MODULE": SOFTHSM,
+                "LAUNCHER_SIGN_KEY": "pkcs11:token=publisher;object=signkey",
+                "LAUNCHER_SIGN_CERT": str(self.dir / "publisher-chain.pem"), "LAUNCHER_SIGN_PIN": self.pin,
+                "LAUNCHER_SIGN_ROOTS": str(self.roots)}
 
     def fingerprint(self, name):
         return signing.fingerprint(signing.pem_certificates((self.dir / f"{name}.pem").read_bytes())[0])
@@ -73,8 +117,8 @@ class Authority:
         config.write_text("\n".join([
             "[tsa]", "default_tsa = authority", "[authority]", f"serial = {d / (name + '-serial')}",
             "crypto_device = builtin", f"signer_cert = {d / (name + '.pem')}", f"signer_key = {d / (name + '.key')}",
-            "signer_digest = sha256", "default_policy = 1.2.3.4.1", "digests = sha256", "accuracy = secs:1",
-            "ess_cert_id_alg = sha256"]) + "\n")
+            "signer_digest = sha256", "default_policy = 1.2.3.4.1", "digests = sha1, sha256, sha384, sha512",
+            "accuracy = secs:1", "ess_cert_id_alg = sha256"]) + "\n")
         port = d / f"{name}.port"
         self.server = subprocess.Popen([sys.executable, ROOT / "tests" / "timestamp_server.py", config, port])
         for _ in range(100):
@@ -107,7 +151,7 @@ class Release:
 
 
 def sign(pki, program, out, signer="publisher", stamp=None, description="Sky Quest"):
-    tool("osslsigncode", "sign", "-certs", pki.dir / f"{signer}.pem", "-key", pki.dir / f"{signer}.key", "-h", "sha256",
+    tool("osslsigncode", "sign", "-certs", pki.dir / f"{signer}-chain.pem", "-key", pki.dir / f"{signer}.key", "-h", "sha256",
          "-n", description, *(["-ts", stamp] if stamp else []), "-in", program, "-out", out)
 
 
