@@ -36,7 +36,8 @@ struct FileState {
   std::uint32_t error = 0;      // kUnreadable: what the attribute query failed with
 };
 FileState ClassifyFile(const char16_t* path);
-// Whether that is something to open: a file, or a link to one.
+// Whether that is something to open: a file, a link to one, or one whose
+// attributes were refused or unreadable but the folder listing shows as a file.
 bool IsFile(const FileState& state);
 
 // Whether path names a file, or a link that opens to one: IsFile of its

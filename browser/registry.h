@@ -43,7 +43,8 @@ class TRegistry {
   bool KeyExists(text::View path) const;
   bool OpenKey(text::View path);
   // Reads a text value of the current key; an empty name is the default
-  // value. Missing or empty data reads as empty text.
+  // value. Missing or empty data, or a size query that fails for any
+  // reason, reads as empty text.
   text::Text ReadString(text::View name) const;
   void CloseKey() { current_.reset(); }
   // The Windows error of the last KeyExists or OpenKey that answered false.

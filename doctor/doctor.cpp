@@ -226,8 +226,8 @@ Text Verdict(const Report& r) {
 Text Decimal(std::uint64_t n) { return Ascii(std::to_string(n)); }
 
 Report Diagnose(View launcher_name) {
-  // The launcher's own run; this platform reports the shell calls instead of
-  // making them, and refuses the launch, so nothing waits.
+  // The launcher's own run; this platform refuses the shell calls, so the
+  // launch starts nothing and nothing waits.
   app::RunLauncher();
 
   Report r;

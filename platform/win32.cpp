@@ -3,7 +3,8 @@
 // programs link this. Opening and reading keys, the version and the shell
 // calls are in each program's own layer (win32_launch.cpp here, and the
 // doctor's doctor/platform_win32.cpp). The Windows layers, the doctor's
-// console and files (doctor/io_win32.cpp) and startup/ are the only files
+// console and files (doctor/io_win32.cpp), startup/, the conformance program
+// (tests/conformance/win32_main.cpp) and bench/floor.c are the only files
 // that see <windows.h>.
 #include "platform/win32_types.h"
 

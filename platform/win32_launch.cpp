@@ -1,6 +1,6 @@
 // The launcher's registry, version and shell calls: forwarded to the real
-// ones. (The doctor links doctor/platform_win32.cpp instead, which reports
-// the shell calls without making them.)
+// ones. (The doctor links doctor/platform_win32.cpp instead, which records
+// the shell calls and refuses them, so they start nothing.)
 #include <cstring>
 
 #include "platform/win32_types.h"

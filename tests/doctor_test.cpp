@@ -360,6 +360,7 @@ TEST(DoctorFile, IsUtf8WithCrLfAndAByteOrderMarkForText) {
             "\xEF\xBB\xBF"
             "a\r\nb\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\r\n");
   EXPECT_EQ(doctor::FileBytes(std::u16string(1, char16_t(0xD800)) + u"x", false), "\xEF\xBF\xBDx");
+  EXPECT_EQ(doctor::FileBytes(u"\na\r\nb\r", false), "\r\na\r\nb\r");  // a text's own CR LF is not doubled
 }
 
 }  // namespace

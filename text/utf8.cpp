@@ -13,7 +13,7 @@ std::string Utf8WithCrLf(View s) {
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;
     }
-    if (c == u'\n') out += '\r';
+    if (c == u'\n' && (i == 0 || s[i - 1] != u'\r')) out += '\r';  // a CR LF already is one
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0x800) {

@@ -8,7 +8,8 @@
 
 namespace text {
 
-// UTF-8 with every line end written as CR LF, as files for Windows want it.
+// UTF-8 with every line end written as CR LF, as files for Windows want it;
+// a CR LF in s stays one.
 // Half a surrogate pair becomes U+FFFD, as Windows' own conversion does.
 std::string Utf8WithCrLf(View s);
 
