@@ -243,16 +243,18 @@ def test_release_with_a_ca_issued_pfx_carries_its_intermediate(pki, game):
 
 
 # --- a reviewer's verify-release.sh -------------------------------------------------
-def verify_release(pki, folder, *args):
+def verify_release(pki, folder, *args, game=None):
     env = {"LAUNCHER_SIGN_ROOTS": str(pki.roots), "LAUNCHER_SIGNER": pki.fingerprint("publisher")}
+    if game:  # a rebuild puts the game's files into the installer it compares
+        env["LAUNCHER_GAME_FILES"] = game
     return subprocess.run([ROOT / "scripts" / "verify-release.sh", folder, *args], capture_output=True, text=True,
                           env=dict(os.environ, **env))
 
 
-def test_verify_release_holds_a_token_signed_release_rebuilt_from_its_commit(token_release, pki):
+def test_verify_release_holds_a_token_signed_release_rebuilt_from_its_commit(token_release, pki, game):
     clean = not subprocess.run(["git", "status", "--porcelain"], cwd=ROOT, capture_output=True, text=True).stdout
     # A tree with uncommitted changes has no commit to rebuild from.
-    done = verify_release(pki, token_release, *(["--rebuild"] if clean else []))
+    done = verify_release(pki, token_release, *(["--rebuild"] if clean else []), game=game)
     assert done.returncode == 0 and done.stdout.rstrip().endswith("everything holds"), done.stdout + done.stderr
     assert not clean or "rebuilt from its commit" in done.stdout, done.stdout
 
