@@ -1,11 +1,15 @@
 #include "browser/browser_command.h"
 
+#include <memory>
+#include <optional>
+
 #include "browser/registry.h"
 #include "platform/platform.h"
 
 namespace browser {
 
 using text::Text;
+using text::View;
 
 Command BrowserCommand;
 Discovery LastDiscovery;
@@ -13,77 +17,148 @@ Discovery LastDiscovery;
 namespace {
 
 constexpr char16_t kDefaultValue[] = u"";
+// No command line is longer (CreateProcess takes 32767 characters).
+constexpr std::uint32_t kMostShellChars = 32768;
 
-// The newer choice, or empty text when it is missing or unusable in any way:
-// a broken newer key must not hide the browser the legacy key still names.
-Text ReadLatestProgId(TRegistry& registry) {
+// Opens key as the current one, after making sure it is there; the Windows error.
+std::int32_t OpenChecked(TRegistry& registry, View key) {
+  const std::int32_t found = registry.ProbeKey(key);
+  return found == platform::kErrorSuccess ? registry.TryOpenKey(key) : found;
+}
+
+// A record's class: its value when that is text and not empty; empty text
+// when the key or the value is missing or unusable in any way.
+Text ReadChoice(TRegistry& registry, View key, View value) {
   Text prog_id;
-  if (registry.KeyExists(kUserChoiceLatestKey) && registry.OpenKey(kUserChoiceLatestKey)) {
-    try {
-      prog_id = registry.ReadString(kLatestProgIdValue);
-    } catch (...) {
-      // not text, or the read failed: the legacy key decides
-    }
+  if (registry.KeyExists(key) && registry.OpenKey(key)) {
+    TRegistry::ValueRead read = registry.Read(value);
+    if (read.IsText()) prog_id = std::move(read.text);
     registry.CloseKey();
   }
   return prog_id;
 }
 
-bool Stop(DiscoveryEnd end) {
-  LastDiscovery.end = end;
-  return false;
-}
-
-bool OpenOrStop(TRegistry& registry, text::View path, DiscoveryEnd end) {
-  if (registry.KeyExists(path) && registry.OpenKey(path)) return true;
-  LastDiscovery.key_error = static_cast<std::uint32_t>(registry.LastOpenError());
-  return Stop(end);
-}
-
-// The class's open command. One that raises, or reads as empty (absent,
-// say), is recorded as unreadable; an empty one is still split.
-Text ReadCommand(TRegistry& registry) {
-  LastDiscovery.end = DiscoveryEnd::kCommandUnreadable;
-  Text command = registry.ReadString(kDefaultValue);
-  LastDiscovery.command = command;
-  LastDiscovery.command_read = !command.empty();
+// A class's open command as stored, or empty text.
+Text StoredCommand(TRegistry& registry, View prog_id) {
+  registry.SetRootKey(platform::kClassesRoot);
+  Text command;
+  if (registry.OpenKey(Text(prog_id) + kOpenCommandSuffix)) {
+    TRegistry::ValueRead read = registry.Read(kDefaultValue);
+    if (read.IsText()) command = std::move(read.text);
+    registry.CloseKey();
+  }
   return command;
 }
 
-// Vista and later: the user's choice names a class whose open command is used.
-bool ReadUserChoiceCommand(TRegistry& registry, Text* command) {
+// What the shell runs for http links' open verb: the length first, then the
+// text into a buffer of that length. Empty text where it cannot say.
+Text AskShell(std::uint32_t what, std::int32_t* status) {
+  constexpr std::uint32_t kFlags = platform::kAssocfIsProtocol;
+  std::uint32_t chars = 0;
+  *status = platform::AssocQueryStringW(kFlags, what, u"http", u"open", nullptr, &chars);
+  // With no buffer the answer is documented as S_FALSE.
+  if ((*status != platform::kSOk && *status != platform::kSFalse) || chars == 0 || chars > kMostShellChars)
+    return Text();
+  auto buffer = std::make_unique<char16_t[]>(chars);
+  std::uint32_t got = chars;
+  *status =
+      platform::AssocQueryStringW(kFlags | platform::kAssocfNoTruncate, what, u"http", u"open", buffer.get(), &got);
+  if (*status != platform::kSOk || got == 0 || got > chars) return Text();
+  const View answer(buffer.get(), got);  // no terminator is relied on
+  return Text(answer.substr(0, answer.find(u'\0')));
+}
+
+// Which of two records naming different classes the shell honours, or
+// kNone when it cannot say.
+ChoiceRecord ShellPicks(TRegistry& registry, const Text& newer, const Text& legacy, ShellAnswer* shell) {
+  shell->asked = true;
+  shell->prog_id = AskShell(platform::kAssocStrProgId, &shell->prog_id_status);
+  shell->command = AskShell(platform::kAssocStrCommand, &shell->command_status);
+  if (text::EqualsIgnoringAsciiCase(shell->prog_id, legacy)) return ChoiceRecord::kLegacyChoice;
+  if (text::EqualsIgnoringAsciiCase(shell->prog_id, newer)) return ChoiceRecord::kNewerChoice;
+  if (shell->command.empty()) return ChoiceRecord::kNone;
+  const bool legacy_runs = text::EqualsIgnoringAsciiCase(StoredCommand(registry, legacy), shell->command);
+  const bool newer_runs = text::EqualsIgnoringAsciiCase(StoredCommand(registry, newer), shell->command);
+  if (legacy_runs == newer_runs) return ChoiceRecord::kNone;
+  return legacy_runs ? ChoiceRecord::kLegacyChoice : ChoiceRecord::kNewerChoice;
+}
+
+// The choice's class, Vista and later. The newer record wins over the legacy
+// one unless the shell honours the legacy one; a broken newer record must
+// not hide the browser the legacy one still names. Answers false, with
+// d->end set, where there is none.
+bool ReadChoiceClass(TRegistry& registry, Discovery* d) {
   registry.SetRootKey(platform::kCurrentUser);
-  Text prog_id = ReadLatestProgId(registry);
-  if (!prog_id.empty()) {
-    LastDiscovery.decided = ChoiceRecord::kNewerChoice;
-  } else {
-    if (!registry.KeyExists(kUserChoiceKey) || !registry.OpenKey(kUserChoiceKey)) {
-      LastDiscovery.key_error = static_cast<std::uint32_t>(registry.LastOpenError());
-      return Stop(LastDiscovery.key_error == platform::kErrorFileNotFound ? DiscoveryEnd::kNoChoice
-                                                                          : DiscoveryEnd::kChoiceUnreadable);
+  d->newer_prog_id = ReadChoice(registry, kUserChoiceLatestKey, kLatestProgIdValue);
+  if (!d->newer_prog_id.empty()) {
+    d->legacy_prog_id = ReadChoice(registry, kUserChoiceKey, kProgIdValue);
+    d->decided = ChoiceRecord::kNewerChoice;
+    if (!d->legacy_prog_id.empty() && !text::EqualsIgnoringAsciiCase(d->legacy_prog_id, d->newer_prog_id)) {
+      const ChoiceRecord shell = ShellPicks(registry, d->newer_prog_id, d->legacy_prog_id, &d->shell);
+      d->shell.decided = shell != ChoiceRecord::kNone;
+      if (shell == ChoiceRecord::kLegacyChoice) d->decided = shell;
     }
-    LastDiscovery.end = DiscoveryEnd::kChoiceUnreadable;  // should the read raise
-    prog_id = registry.ReadString(kProgIdValue);
-    LastDiscovery.decided = ChoiceRecord::kLegacyChoice;
-    registry.CloseKey();
+    d->prog_id = d->decided == ChoiceRecord::kNewerChoice ? d->newer_prog_id : d->legacy_prog_id;
+    return true;
   }
-  LastDiscovery.prog_id = prog_id;
-  registry.SetRootKey(platform::kClassesRoot);
-  // An empty choice names the classes' root itself.
-  const DiscoveryEnd no_command = prog_id.empty() ? DiscoveryEnd::kChoiceEmpty : DiscoveryEnd::kNoOpenCommand;
-  if (!OpenOrStop(registry, prog_id + kOpenCommandSuffix, no_command)) return false;
-  *command = ReadCommand(registry);
+  const std::int32_t opened = OpenChecked(registry, kUserChoiceKey);
+  if (opened != platform::kErrorSuccess) {
+    d->key_error = static_cast<std::uint32_t>(opened);
+    d->end = d->key_error == platform::kErrorFileNotFound ? DiscoveryEnd::kNoChoice : DiscoveryEnd::kChoiceUnreadable;
+    return false;
+  }
+  d->value_read = registry.Read(kProgIdValue);
+  registry.CloseKey();
+  // Missing or empty reads as an empty class, which names the classes' root.
+  if (d->value_read.too_large || (d->value_read.with_buffer && !d->value_read.IsText())) {
+    d->end = DiscoveryEnd::kChoiceUnreadable;
+    return false;
+  }
+  d->prog_id = d->value_read.text;
+  d->legacy_prog_id = d->prog_id;
+  d->decided = ChoiceRecord::kLegacyChoice;
   return true;
 }
 
-// XP and earlier: the http class itself, and only a command naming an .exe.
-bool ReadHttpClassCommand(TRegistry& registry, Text* command) {
+// Walks the lookup from top to bottom; answers the open command to split,
+// or nothing where it stopped first, with d->end saying where it ended.
+std::optional<Text> Discover(TRegistry& registry, Discovery* d) {
+  platform::OsVersionInfo version{};
+  version.dwOSVersionInfoSize = platform::kOsVersionInfoSize;
+  if (!platform::GetVersionExW(&version)) return std::nullopt;
+  d->major = version.dwMajorVersion;
+  d->minor = version.dwMinorVersion;
+  d->build = version.dwBuildNumber;
+
+  const bool vista_or_later = d->major >= 6;
+  if (vista_or_later && !ReadChoiceClass(registry, d)) return std::nullopt;
+  // Vista and later: the chosen class's open command (an empty class names
+  // the classes' root); before, the http class's own.
   registry.SetRootKey(platform::kClassesRoot);
-  if (!OpenOrStop(registry, kHttpOpenCommandKey, DiscoveryEnd::kNoOpenCommand)) return false;
-  *command = ReadCommand(registry);
-  if (command->empty()) return false;
-  LastDiscovery.decided = ChoiceRecord::kHttpClass;
-  return text::Contains(*command, u".exe") || Stop(DiscoveryEnd::kNoExe);
+  const Text key = vista_or_later ? d->prog_id + kOpenCommandSuffix : Text(kHttpOpenCommandKey);
+  const std::int32_t opened = OpenChecked(registry, key);
+  if (opened != platform::kErrorSuccess) {
+    d->key_error = static_cast<std::uint32_t>(opened);
+    d->end = vista_or_later && d->prog_id.empty() ? DiscoveryEnd::kChoiceEmpty : DiscoveryEnd::kNoOpenCommand;
+    return std::nullopt;
+  }
+  d->value_read = registry.Read(kDefaultValue);
+  d->end = DiscoveryEnd::kCommandUnreadable;
+  if (d->value_read.too_large || (d->value_read.with_buffer && !d->value_read.IsText())) return std::nullopt;
+  // An absent or empty command is still split on Vista and later, and is no
+  // browser: the arguments become empty too.
+  if (d->value_read.text.empty()) return vista_or_later ? std::optional<Text>(Text()) : std::nullopt;
+  d->command = d->value_read.text;
+  d->command_read = true;
+  if (!vista_or_later) {
+    d->decided = ChoiceRecord::kHttpClass;
+    if (!text::Contains(d->command, u".exe")) {
+      d->end = DiscoveryEnd::kNoExe;
+      return std::nullopt;
+    }
+  }
+  d->end = DiscoveryEnd::kFound;
+  return d->command;
 }
 
 }  // namespace
@@ -98,29 +173,15 @@ Command SplitCommand(text::View command) {
 
 void ResolveDefaultBrowser() {
   LastDiscovery = Discovery{};
-  // Made before the guard, so that what its last read saw outlives a read
-  // that raised.
-  TRegistry registry;
+  // A stop before the split leaves the arguments as they were.
+  BrowserCommand.Program.clear();
   try {
-    BrowserCommand.Program.clear();
-
-    platform::OsVersionInfo version{};
-    version.dwOSVersionInfoSize = platform::kOsVersionInfoSize;
-    if (!platform::GetVersionExW(&version)) return;
-    LastDiscovery.major = version.dwMajorVersion;
-    LastDiscovery.minor = version.dwMinorVersion;
-    LastDiscovery.build = version.dwBuildNumber;
-
-    Text command;
-    const bool found = version.dwMajorVersion >= 6 ? ReadUserChoiceCommand(registry, &command)
-                                                   : ReadHttpClassCommand(registry, &command);
-    if (!found) return;
-    BrowserCommand = SplitCommand(command);
-    if (!command.empty()) LastDiscovery.end = DiscoveryEnd::kFound;
+    TRegistry registry;
+    const std::optional<Text> command = Discover(registry, &LastDiscovery);
+    if (command) BrowserCommand = SplitCommand(*command);
   } catch (...) {
     // Any failure means no browser was found; nothing is reported.
   }
-  LastDiscovery.value_read = registry.LastRead();
 }
 
 }  // namespace browser

@@ -45,6 +45,15 @@ enum class DiscoveryEnd {
   kNoExe,              // before Vista: the http class's command names no ".exe"
 };
 
+// What the shell answered for http links' open verb, when the two choices
+// named different classes: each empty where it could not say.
+struct ShellAnswer {
+  bool asked = false;
+  text::Text command, prog_id;
+  std::int32_t command_status = 0, prog_id_status = 0;  // the HRESULTs
+  bool decided = false;                                 // the answer named one record, which won
+};
+
 // What ResolveDefaultBrowser saw, for whoever explains a run; the launcher
 // itself never looks at it.
 struct Discovery {
@@ -53,10 +62,13 @@ struct Discovery {
   std::uint32_t major = 0, minor = 0, build = 0;  // the Windows version, when known
   std::uint32_t key_error = 0;                    // the failed key open it stopped at, if any
   text::Text prog_id;                             // as the choice named it
+  // Vista and later: the class each record names, where it is usable.
+  text::Text newer_prog_id, legacy_prog_id;
+  ShellAnswer shell;
   bool command_read = false;
   text::Text command;  // as read, when command_read
-  // What its last value read saw: for kCommandUnreadable the open command's,
-  // for kChoiceUnreadable with its key opened the legacy ProgId's.
+  // What a value read saw: for kCommandUnreadable the open command's, for
+  // kChoiceUnreadable with its key opened the legacy ProgId's.
   TRegistry::ValueRead value_read;
 };
 extern Discovery LastDiscovery;

@@ -33,58 +33,67 @@ platform::Key TRegistry::BaseFor(View path, View* relative) const {
   return current_ ? current_.get() : root_;
 }
 
-bool TRegistry::Open(View path, std::uint32_t rights, platform::UniqueKey* key) const {
+std::int32_t TRegistry::Open(View path, std::uint32_t rights, platform::UniqueKey* key) const {
   View relative;
   platform::Key base = BaseFor(path, &relative);
   Text sub_key(relative);  // the call wants a terminated string
   platform::Key opened = platform::kNoKey;
   const std::int32_t status = platform::RegOpenKeyExW(base, sub_key.c_str(), 0, rights, &opened);
-  if (status != platform::kErrorSuccess) {
-    last_open_error_ = status;
-    return false;
-  }
-  key->reset(opened);
-  return true;
+  if (status == platform::kErrorSuccess) key->reset(opened);
+  return status;
 }
 
-bool TRegistry::KeyExists(View path) const {
+std::int32_t TRegistry::ProbeKey(View path) const {
   platform::UniqueKey probe;
   return Open(path, kProbeRights, &probe);
 }
 
-bool TRegistry::OpenKey(View path) {
+std::int32_t TRegistry::TryOpenKey(View path) {
   platform::UniqueKey opened;
-  if (!Open(path, kOpenRights, &opened)) return false;
-  current_ = std::move(opened);
-  return true;
+  const std::int32_t status = Open(path, kOpenRights, &opened);
+  if (status == platform::kErrorSuccess) current_ = std::move(opened);
+  return status;
 }
 
-Text TRegistry::ReadString(View name) const {
+bool TRegistry::ValueRead::IsText() const {
+  return with_buffer && status == platform::kErrorSuccess &&
+         (type == platform::kRegSz || type == platform::kRegExpandSz);
+}
+
+TRegistry::ValueRead TRegistry::Read(View name) const {
   const Text value_name(name);
-  std::uint32_t type = 0;
-  std::uint32_t size = 0;
+  ValueRead seen;
   const std::int32_t queried =
-      platform::RegQueryValueExW(current_.get(), value_name.c_str(), nullptr, &type, nullptr, &size);
-  last_read_ = {false, queried, type, size};
-  if (queried != platform::kErrorSuccess || size == 0) return Text();
+      platform::RegQueryValueExW(current_.get(), value_name.c_str(), nullptr, &seen.type, nullptr, &seen.size);
+  seen.status = queried;
+  if (queried != platform::kErrorSuccess || seen.size == 0) return seen;
 
   // Room for one more character, and the whole buffer is declared to the
   // call: with a bare odd size Windows' own terminator can land past the end.
-  const std::uint32_t chars = size / 2;
+  const std::uint32_t chars = seen.size / 2;
   if (chars + 1 > UINT32_MAX / 2) {  // the buffer's size would not fit the call's count
-    Raise(kFailedToGetData, name);
+    seen.too_large = true;
+    return seen;
   }
   auto buffer = std::make_unique<char16_t[]>(chars + 1);  // zeroed: a shorter read stays terminated
   std::uint32_t buffer_bytes = (chars + 1) * 2;
-  const std::int32_t read = platform::RegQueryValueExW(current_.get(), value_name.c_str(), nullptr, &type,
-                                                       reinterpret_cast<std::uint8_t*>(buffer.get()), &buffer_bytes);
-  last_read_ = {true, read, type, buffer_bytes};
-  if (read != platform::kErrorSuccess) Raise(kFailedToGetData, name);
-  if (type != platform::kRegSz && type != platform::kRegExpandSz) {
-    Raise(kInvalidDataType, name);
+  seen.with_buffer = true;
+  seen.status = platform::RegQueryValueExW(current_.get(), value_name.c_str(), nullptr, &seen.type,
+                                           reinterpret_cast<std::uint8_t*>(buffer.get()), &buffer_bytes);
+  seen.size = buffer_bytes;
+  if (seen.IsText()) {
+    const View data(buffer.get(), chars);
+    seen.text = Text(data.substr(0, data.find(u'\0')));
   }
-  const View data(buffer.get(), chars);
-  return Text(data.substr(0, data.find(u'\0')));
+  return seen;
+}
+
+Text TRegistry::ReadString(View name) const {
+  ValueRead seen = Read(name);
+  if (seen.too_large || (seen.with_buffer && seen.status != platform::kErrorSuccess)) Raise(kFailedToGetData, name);
+  if (!seen.with_buffer) return Text();
+  if (!seen.IsText()) Raise(kInvalidDataType, name);
+  return std::move(seen.text);
 }
 
 }  // namespace browser

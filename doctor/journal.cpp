@@ -58,4 +58,15 @@ void RecordValueQuery(Key key, const char16_t* value_name, std::int32_t status, 
   entries.push_back(std::move(e));
 }
 
+void RecordShellQuery(std::uint32_t what, std::int32_t status, const char16_t* out, const std::uint32_t* out_chars) {
+  Entry e(Kind::ShellQuery);
+  e.status = status;
+  e.rights = what;
+  e.with_buffer = out != nullptr;
+  e.size = out_chars ? *out_chars : 0;
+  if (status == platform::kSOk && out)
+    for (std::uint32_t i = 0; i < e.size && out[i] != 0; ++i) e.text += out[i];
+  entries.push_back(std::move(e));
+}
+
 }  // namespace doctor::journal

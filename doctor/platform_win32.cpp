@@ -1,6 +1,6 @@
 // The doctor's own Windows layer, beside platform/win32.cpp: its registry,
-// version and shell calls. Registry reads go to Windows and into the
-// journal; the shell calls are answered as refused and make nothing, so
+// version and shell calls. Registry reads and the shell's association
+// answers go to Windows and into the journal; the shell's starting calls are answered as refused and make nothing, so
 // nothing is started and nothing waits. Sleep never sleeps.
 #include "doctor/journal.h"
 #include "platform/win32_types.h"
@@ -23,6 +23,14 @@ std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t
 }
 
 bool GetVersionExW(OsVersionInfo* info) { return win32::GetVersion(info); }
+
+// It only reads, so it is asked as the launcher asks it.
+std::int32_t AssocQueryStringW(std::uint32_t flags, std::uint32_t what, const char16_t* assoc, const char16_t* extra,
+                               char16_t* out, std::uint32_t* out_chars) {
+  const std::int32_t status = win32::AssocQuery(flags, what, assoc, extra, out, out_chars);
+  journal::RecordShellQuery(what, status, out, out_chars);
+  return status;
+}
 
 void Sleep(std::uint32_t) {}
 

@@ -51,6 +51,16 @@ inline constexpr std::uint32_t kGenericRead = 0x80000000;
 inline constexpr std::uint32_t kFileShareRead = 0x1;
 inline constexpr std::uint32_t kOpenExisting = 3;
 
+// Shell associations: what the shell runs for a protocol's verb.
+inline constexpr std::int32_t kSOk = 0;
+inline constexpr std::int32_t kSFalse = 1;
+inline constexpr std::uint32_t kAssocfNoTruncate = 0x20;
+inline constexpr std::uint32_t kAssocfIsProtocol = 0x1000;  // Windows 8 and later
+inline constexpr std::uint32_t kAssocStrCommand = 1;
+inline constexpr std::uint32_t kAssocStrProgId = 20;
+// What AssocQueryStringW answers where the shell has none to call.
+inline constexpr std::int32_t kHresultProcNotFound = static_cast<std::int32_t>(0x8007007F);
+
 // Processes and windows.
 inline constexpr std::uint32_t kSnapProcess = 0x2;
 inline constexpr std::uint32_t kSeeMaskNoCloseProcess = 0x40;
@@ -142,6 +152,9 @@ void Sleep(std::uint32_t milliseconds);
 bool ShellExecuteExW(ShellExecuteInfo* info);
 Instance ShellExecuteW(Window owner, const char16_t* verb, const char16_t* file, const char16_t* parameters,
                        const char16_t* directory, std::int32_t show);
+// shlwapi's, found when first called rather than imported; an HRESULT.
+std::int32_t AssocQueryStringW(std::uint32_t flags, std::uint32_t what, const char16_t* assoc, const char16_t* extra,
+                               char16_t* out, std::uint32_t* out_chars);
 
 // user32
 bool PeekMessageW(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max, std::uint32_t remove);

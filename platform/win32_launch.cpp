@@ -1,5 +1,5 @@
 // The launcher's registry, version and shell calls: forwarded to the real
-// ones. (The doctor links doctor/platform_win32.cpp instead, which records
+// ones, AssocQueryStringW found at run time. (The doctor links doctor/platform_win32.cpp instead, which records
 // the shell calls and refuses them, so they start nothing.)
 #include <cstring>
 
@@ -21,6 +21,11 @@ std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t
 }
 
 bool GetVersionExW(OsVersionInfo* info) { return win32::GetVersion(info); }
+
+std::int32_t AssocQueryStringW(std::uint32_t flags, std::uint32_t what, const char16_t* assoc, const char16_t* extra,
+                               char16_t* out, std::uint32_t* out_chars) {
+  return win32::AssocQuery(flags, what, assoc, extra, out, out_chars);
+}
 
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 

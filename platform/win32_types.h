@@ -6,6 +6,7 @@
 
 // These need <windows.h> first.
 #include <shellapi.h>
+#include <shlwapi.h>
 #include <tlhelp32.h>
 
 #include <cstddef>
@@ -52,6 +53,26 @@ inline std::int32_t QueryValue(Key key, const char16_t* value_name, std::uint32_
 }
 inline bool GetVersion(OsVersionInfo* info) {
   return ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(info)) != FALSE;
+}
+
+static_assert(ASSOCF_NOTRUNCATE == kAssocfNoTruncate && ASSOCSTR_COMMAND == kAssocStrCommand, "");
+#if NTDDI_VERSION >= NTDDI_WIN10
+static_assert(ASSOCF_IS_PROTOCOL == kAssocfIsProtocol && ASSOCSTR_PROGID == kAssocStrProgId, "");
+#endif
+static_assert(LOAD_LIBRARY_SEARCH_SYSTEM32 == 0x800, "");
+
+// shlwapi's AssocQueryStringW, looked up when called so that the import
+// table stays the five system DLLs, and loaded from the system folder only.
+inline std::int32_t AssocQuery(std::uint32_t flags, std::uint32_t what, const char16_t* assoc, const char16_t* extra,
+                               char16_t* out, std::uint32_t* out_chars) {
+  using Function = HRESULT(WINAPI*)(DWORD, DWORD, LPCWSTR, LPCWSTR, LPWSTR, DWORD*);
+  HMODULE shlwapi = ::GetModuleHandleW(L"shlwapi.dll");
+  if (shlwapi == nullptr) shlwapi = ::LoadLibraryExW(L"shlwapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const FARPROC found = shlwapi == nullptr ? nullptr : ::GetProcAddress(shlwapi, "AssocQueryStringW");
+  if (found == nullptr) return kHresultProcNotFound;
+  const auto function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+  return function(flags, what, W(assoc), W(extra), reinterpret_cast<wchar_t*>(out),
+                  reinterpret_cast<DWORD*>(out_chars));
 }
 
 }  // namespace platform::win32

@@ -1,4 +1,5 @@
 #include <functional>
+#include <map>
 
 #include "tests/sim_test.h"
 
@@ -40,6 +41,14 @@ TEST(SplitCommand, ProgramEndsAtTheFirstQuoteAfterTheFirstCharacter) {
     EXPECT_EQ(split.Program, c.program);
     EXPECT_EQ(split.Arguments, c.arguments);
   }
+}
+
+constexpr std::uint32_t kProgIdAnswer = platform::kAssocStrProgId, kCommandAnswer = platform::kAssocStrCommand;
+
+// The newer record names New.HTML, the legacy one Br.HTML; the shell answers.
+void Disagree(sim::World& w, std::map<std::uint32_t, sim::ShellAnswer> answers) {
+  RegisterChoice(w, kUserChoiceLatest, u"New.HTML", kNewCommand);
+  w.shell_answers = std::move(answers);
 }
 
 class DiscoveryTest : public SimTest {
@@ -118,6 +127,29 @@ TEST_F(DiscoveryTest, VistaAndLaterFollowTheUserChoice) {
       {"newer choice wins over a stale legacy one",
        [](sim::World& w) { RegisterChoice(w, kUserChoiceLatest, u"New.HTML", kNewCommand); }, kNewProgram, u" %1",
        kFromNewer},
+      // The two name different classes: the shell says which one it honours, or the newer wins.
+      {"the shell names the legacy class, in another case",
+       [](sim::World& w) { Disagree(w, {{kProgIdAnswer, {u"br.html"}}}); }, kProgram, kArguments, kFromLegacy},
+      {"the shell names the newer class", [](sim::World& w) { Disagree(w, {{kProgIdAnswer, {u"New.HTML"}}}); },
+       kNewProgram, u" %1", kFromNewer},
+      {"the shell runs the legacy class's command, and has no class to name (as Wine answers)",
+       [](sim::World& w) {
+         Disagree(w, {{kProgIdAnswer, {u"", sim::kHresultNotImplemented}}, {kCommandAnswer, {kQuoted}}});
+       },
+       kProgram, kArguments, kFromLegacy},
+      {"the shell names neither",
+       [](sim::World& w) {
+         Disagree(w, {{kProgIdAnswer, {u"Other.HTML"}}, {kCommandAnswer, {u"\"C:\\Other\\o.exe\" %1"}}});
+       },
+       kNewProgram, u" %1", kFromNewer},
+      {"the shell fails",
+       [](sim::World& w) {
+         Disagree(w, {{kProgIdAnswer, {u"", sim::kHresultFail}}, {kCommandAnswer, {u"", sim::kHresultFail}}});
+       },
+       kNewProgram, u" %1", kFromNewer},
+      {"the shell's answers are empty, or do not fit",
+       [](sim::World& w) { Disagree(w, {{kProgIdAnswer, {u""}}, {kCommandAnswer, {kQuoted, 0, 4}}}); }, kNewProgram,
+       u" %1", kFromNewer},
       {"newer choice alone",
        [](sim::World& w) {
          w.keys.erase(kUserChoice);
@@ -165,6 +197,36 @@ TEST_F(DiscoveryTest, VistaAndLaterFollowTheUserChoice) {
     EXPECT_EQ(BrowserCommand.Program, c.program);
     EXPECT_EQ(BrowserCommand.Arguments, c.arguments);
     ExpectRecord(c.record);
+  });
+}
+
+TEST_F(DiscoveryTest, AsksTheShellOnlyWhenTheRecordsNameDifferentClasses) {
+  struct Case {
+    const char* what;
+    std::function<void(sim::World&)> setup;
+    std::size_t asked;  // AssocQueryStringW calls: a length and a read for each answer
+  } cases[] = {
+      {"the same class, in another case",
+       [](sim::World& w) { RegisterChoice(w, kUserChoiceLatest, u"BR.HTML", kQuoted); }, 0},
+      {"no newer record", [](sim::World&) {}, 0},
+      {"a legacy record of a non-text type",
+       [](sim::World& w) {
+         RegisterChoice(w, kUserChoiceLatest, u"New.HTML", kNewCommand);
+         w.SetRaw(kUserChoice, u"Progid", sim::kRegDword, {1, 0, 0, 0});
+       },
+       0},
+      {"different classes",
+       [](sim::World& w) {
+         Disagree(w, {{kProgIdAnswer, {u"x"}}, {kCommandAnswer, {u"y"}}});
+       },
+       4},
+  };
+  ForEachRow(cases, [&](const Case& c) {
+    RegisterChoice(world(), kUserChoice, u"Br.HTML", kQuoted);
+    c.setup(world());
+    Resolve(sim::kWindows8AndLater);
+    EXPECT_EQ(world().CountOf(sim::Call::AssocQueryStringW), c.asked);
+    EXPECT_FALSE(BrowserCommand.Program.empty());
   });
 }
 

@@ -59,6 +59,15 @@ std::vector<Scenario> Scenarios() {
          w.files[u"play.url"] = {};
        },
        kProgram, kOldProgram, quoted_args, {u"play.url"}},
+      {"vista 24H2, the shell honours the legacy choice",
+       [](sim::World& w) {
+         RegisterChoice(w, kUserChoice, u"Br.HTML", kCommand);
+         RegisterChoice(w, kUserChoiceLatest, u"Old.HTML", std::u16string(kOldProgram) + u" -url \"%1\"");
+         w.shell_answers = {{platform::kAssocStrProgId, {u"Br.HTML"}}};
+         Browser(w, 2500);
+         w.files[u"play.url"] = {};
+       },
+       kProgram, kOldProgram, quoted_args, {u"play.url"}},
       {"vista, found, play.url a link, wgame locked",
        [](sim::World& w) {
          RegisterChoice(w, kUserChoice, u"Br.HTML", kCommand);

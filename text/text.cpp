@@ -49,4 +49,11 @@ Text ReplaceAll(View s, View what, View with) {
   return out.append(s.substr(done));
 }
 
+bool EqualsIgnoringAsciiCase(View a, View b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
 }  // namespace text

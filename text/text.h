@@ -19,6 +19,8 @@ Position Pos(View s, View piece);
 // Same, ignoring the case of ASCII letters only.
 Position PosIgnoringAsciiCase(View s, View piece);
 inline bool Contains(View s, View piece) { return Pos(s, piece) != 0; }
+// Whether a and b are the same text but for the case of ASCII letters.
+bool EqualsIgnoringAsciiCase(View a, View b);
 
 // First n characters; n below 1 gives empty text.
 Text Left(View s, Position n);

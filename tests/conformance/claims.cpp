@@ -244,6 +244,84 @@ std::string WindowListing(Builder& b) {
   return seen.text;
 }
 
+// --- the shell's answer for http links --------------------------------------------------
+struct ShellSays {
+  std::int32_t sized = -1, read = -1;  // the HRESULTs of the length query and of the read
+  std::uint32_t chars = 0, read_chars = 0;
+  std::u16string text;
+};
+
+ShellSays AskShell(std::uint32_t what) {
+  ShellSays s;
+  s.sized = AssocQueryStringW(kAssocfIsProtocol, what, u"http", u"open", nullptr, &s.chars);
+  if (s.chars == 0 || s.chars > 32768) return s;
+  std::u16string buffer(s.chars, u'\xCCCC');
+  s.read_chars = s.chars;
+  s.read = AssocQueryStringW(kAssocfIsProtocol | kAssocfNoTruncate, what, u"http", u"open", &buffer[0], &s.read_chars);
+  if (s.read == kSOk) s.text = buffer.substr(0, buffer.find(u'\0'));
+  return s;
+}
+
+// The default value of HKCR\path, or empty text.
+std::u16string ClassValue(const std::u16string& path) {
+  Key opened = kNoKey;
+  if (RegOpenKeyExW(kClassesRoot, path.c_str(), 0, kKeyRead, &opened) != kErrorSuccess) return u"";
+  std::u16string text(1024, u'\0');
+  std::uint32_t type = 0, size = static_cast<std::uint32_t>(text.size() * 2);
+  const std::int32_t status =
+      RegQueryValueExW(opened, u"", nullptr, &type, reinterpret_cast<std::uint8_t*>(&text[0]), &size);
+  RegCloseKey(opened);
+  return status == kErrorSuccess ? text.substr(0, text.find(u'\0')) : u"";
+}
+
+// The classes whose open command the shell may run for http links: http
+// itself, and the ones the user's choices name.
+std::vector<std::u16string> HttpClassCommands() {
+  std::vector<std::u16string> commands = {ClassValue(u"http\\shell\\open\\command")};
+  for (const char16_t* choice :
+       {u"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice",
+        u"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoiceLatest\\ProgId"}) {
+    Answer named = Ask(choice, u"Progid", 512);
+    if (named.status != kErrorSuccess) named = Ask(choice, u"ProgId", 512);
+    if (named.status != kErrorSuccess) continue;
+    std::u16string prog_id;
+    for (std::size_t i = 0; i + 1 < named.size && named.data[i] | named.data[i + 1]; i += 2)
+      prog_id += static_cast<char16_t>(named.data[i] | named.data[i + 1] << 8);
+    commands.push_back(ClassValue(prog_id + u"\\shell\\open\\command"));
+  }
+  return commands;
+}
+
+bool FromWindows8(Builder& b) {
+  const sim::Version v = b.Release();
+  return v.major > 6 || (v.major == 6 && v.minor >= 2);
+}
+
+std::string ShellCommandForHttp(Builder& b) {
+  Seen seen;
+  if (!FromWindows8(b)) return seen.text;  // ASSOCF_IS_PROTOCOL is Windows 8's
+  const ShellSays s = AskShell(kAssocStrCommand);
+  const auto length = static_cast<std::uint32_t>(s.text.size() + 1);
+  seen.Expect((s.sized == kSOk || s.sized == kSFalse) && s.read == kSOk && s.chars == length && s.read_chars == length,
+              "length query " + Number(s.sized) + " (" + Number(s.chars) + " characters), read " + Number(s.read) +
+                  " (" + Number(s.read_chars) + "), for " + Number(length) + " with the terminator");
+  bool stored = false;
+  for (const std::u16string& command : HttpClassCommands()) stored = stored || (!s.text.empty() && command == s.text);
+  seen.Expect(stored, "the command \"" + Utf8(s.text) + "\" is no class's stored open command");
+  return seen.text;
+}
+
+std::string ShellClassForHttp(Builder& b) {
+  Seen seen;
+  if (!FromWindows8(b)) return seen.text;
+  const ShellSays s = AskShell(kAssocStrProgId);
+  const ShellSays command = AskShell(kAssocStrCommand);
+  seen.Expect(s.read == kSOk && !s.text.empty() && ClassValue(s.text + u"\\shell\\open\\command") == command.text,
+              "class \"" + Utf8(s.text) + "\" (" + Number(s.read) + "), whose open command is not the shell's \"" +
+                  Utf8(command.text) + "\"");
+  return seen.text;
+}
+
 // --- the version ------------------------------------------------------------------------
 std::string VersionWithoutAManifest(Builder& b) {
   const sim::Version claim = b.Release();
@@ -281,6 +359,12 @@ const std::vector<Claim>& Claims() {
        "target for the attributes, so it cannot show what Windows answers"},
       {"the process snapshot lists a process once, by its image name", Snapshot},
       {"the window listing shows a process's window, visible, unowned and no tool window", WindowListing},
+      {"from Windows 8, the shell's command for http links is a class's stored open command, its length "
+       "reported with the terminator, and it reads whole with ASSOCF_NOTRUNCATE",
+       ShellCommandForHttp},
+      {"from Windows 8, the shell names the class it opens http links with, whose open command it runs (as "
+       "Microsoft documents ASSOCSTR_PROGID)",
+       ShellClassForHttp, "Wine 8 answers ASSOCSTR_PROGID with E_NOTIMPL"},
       {"a program without a manifest is told its release's version: 5.1.2600 on XP, 6.0.6002 on Vista, 6.1.7601 "
        "on 7, 6.2.9200 on 8 and later",
        VersionWithoutAManifest},

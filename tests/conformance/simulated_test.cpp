@@ -14,6 +14,8 @@ std::u16string Numbered(const char16_t* prefix, int n) {
 
 class SimulatedBuilder : public conformance::Builder {
  public:
+  // As on any machine, the http class has an open command.
+  SimulatedBuilder() { world().SetString(u"HKCR\\http\\shell\\open\\command", u"", u"\"C:\\Web\\web.exe\" \"%1\""); }
   std::u16string Key() override {
     const std::u16string path = Numbered(u"Software\\Conformance\\", ++made_);
     world().KeyAt(u"HKCU\\" + path);

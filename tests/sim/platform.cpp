@@ -373,6 +373,53 @@ bool ShellExecuteExW(ShellExecuteInfo* info) {
   return true;
 }
 
+// What the shell answers from the class it honours for http links.
+sim::ShellAnswer HonouredClass(const sim::World& world, std::uint32_t what) {
+  auto command = world.keys.find(u"HKCR\\" + world.shell_class + u"\\shell\\open\\command");
+  if (command == world.keys.end()) return {u"", sim::kHresultNoAssociation};
+  auto value = command->second.values.find(u"");
+  if (value == command->second.values.end()) return {u"", sim::kHresultNoAssociation};
+  if (what == kAssocStrProgId) return {world.shell_class};
+  std::u16string text;
+  const std::vector<std::uint8_t>& data = value->second.data;
+  for (std::size_t i = 0; i + 1 < data.size() && (data[i] | data[i + 1]) != 0; i += 2)
+    text += static_cast<char16_t>(data[i] | data[i + 1] << 8);
+  return {text};
+}
+
+std::int32_t AssocQueryStringW(std::uint32_t flags, std::uint32_t what, const char16_t* assoc, const char16_t* extra,
+                               char16_t* out, std::uint32_t* out_chars) {
+  sim::InPlatform scope;
+  auto& world = TheWorld();
+  const bool fail = world.Enter(Call::AssocQueryStringW);
+  const std::uint32_t flags_modelled = kAssocfIsProtocol | (out != nullptr ? kAssocfNoTruncate : 0);
+  if (flags != flags_modelled || Copy(assoc) != u"http" || Copy(extra) != u"open" || out_chars == nullptr ||
+      (what != kAssocStrCommand && what != kAssocStrProgId))
+    sim::Unmodelled("AssocQueryStringW");
+  const std::int32_t status = [&] {
+    auto found = world.shell_answers.find(what);
+    if (fail) return sim::kHresultFail;
+    sim::ShellAnswer answer = found != world.shell_answers.end() ? found->second : HonouredClass(world, what);
+    if (answer.status != kSOk) return answer.status;
+    const auto needed = static_cast<std::uint32_t>(answer.text.size() + 1);
+    if (out == nullptr) {
+      *out_chars = answer.reported_chars != 0 ? answer.reported_chars : needed;
+      return kSFalse;
+    }
+    if (*out_chars < needed) {  // with ASSOCF_NOTRUNCATE
+      *out_chars = needed;
+      return sim::kHresultPointer;
+    }
+    std::copy(answer.text.begin(), answer.text.end(), out);
+    out[answer.text.size()] = 0;
+    *out_chars = needed;
+    return kSOk;
+  }();
+  const auto& observer = world.registry_observer;
+  if (observer.shell_queried) observer.shell_queried(what, status, out, out_chars);
+  return status;
+}
+
 Instance ShellExecuteW(Window owner, const char16_t* verb, const char16_t* file, const char16_t* parameters,
                        const char16_t* directory, std::int32_t show) {
   sim::InPlatform scope;

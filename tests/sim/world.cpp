@@ -1,6 +1,8 @@
 #include "tests/sim/world.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "text/text.h"
@@ -14,10 +16,15 @@ const char* NameOf(Call call) {
       "FindFirstFileW", "FindClose", "CreateFileW", "CloseHandle", "CreateToolhelp32Snapshot", "Process32FirstW",
       "Process32NextW", "Sleep", "ShellExecuteExW", "ShellExecuteW", "PeekMessageW", "PeekMessageA",
       "IsWindowUnicode", "EnumWindows", "GetWindowThreadProcessId", "IsWindowVisible", "GetWindow",
-      "GetWindowLongW",
+      "GetWindowLongW", "AssocQueryStringW",
   };
   // clang-format on
   return names[static_cast<int>(call)];
+}
+
+void Unmodelled(const char* call) {
+  std::fprintf(stderr, "simulated Windows: %s called with arguments it does not model\n", call);
+  std::abort();
 }
 
 bool CaseLess::operator()(const std::u16string& a, const std::u16string& b) const {

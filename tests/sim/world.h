@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -33,7 +34,7 @@ enum class Call {
   RegOpenKeyExW, RegQueryValueExW, RegCloseKey, GetVersionExW, GetFileAttributesW, GetLastError,
   FindFirstFileW, FindClose, CreateFileW, CloseHandle, CreateToolhelp32Snapshot, Process32FirstW,
   Process32NextW, Sleep, ShellExecuteExW, ShellExecuteW, PeekMessageW, PeekMessageA, IsWindowUnicode,
-  EnumWindows, GetWindowThreadProcessId, IsWindowVisible, GetWindow, GetWindowLongW,
+  EnumWindows, GetWindowThreadProcessId, IsWindowVisible, GetWindow, GetWindowLongW, AssocQueryStringW,
 };
 // clang-format on
 const char* NameOf(Call call);
@@ -128,6 +129,24 @@ struct Open {  // one ShellExecuteW
   std::int64_t at_ms;
 };
 
+// What the shell answers AssocQueryStringW for http links' open verb, for
+// one ASSOCSTR: the text, or status when that is not S_OK.
+struct ShellAnswer {
+  ShellAnswer(std::u16string answer = {}, std::int32_t hresult = 0, std::uint32_t reported = 0)
+      : text(std::move(answer)), status(hresult), reported_chars(reported) {}
+  std::u16string text;
+  std::int32_t status;
+  std::uint32_t reported_chars;  // when not 0, the length query answers this instead
+};
+inline constexpr std::int32_t kHresultNoAssociation = static_cast<std::int32_t>(0x80070483);
+inline constexpr std::int32_t kHresultPointer = static_cast<std::int32_t>(0x80004003);
+inline constexpr std::int32_t kHresultFail = static_cast<std::int32_t>(0x80004005);
+inline constexpr std::int32_t kHresultNotImplemented = static_cast<std::int32_t>(0x80004001);
+
+// A call with arguments the simulation does not model: the test stops here
+// rather than get a plausible answer.
+[[noreturn]] void Unmodelled(const char* call);
+
 // Thrown by Sleep when a test's loop runs past the virtual time cap.
 struct Runaway : std::runtime_error {
   Runaway() : std::runtime_error("virtual clock ran past its cap: the wait did not end") {}
@@ -172,6 +191,10 @@ struct World {
   bool returns_process_handle = true;
   std::vector<Launch> launches;
   std::vector<Open> opens;
+  // By ASSOCSTR. One not listed comes from the class the shell honours for
+  // http links, when that class has an open command: its name, or that command.
+  std::map<std::uint32_t, ShellAnswer> shell_answers;
+  std::u16string shell_class = u"http";
 
   // Told of each registry call once it is made, as the doctor's Windows
   // layer tells its journal; nobody, unless a test connects someone.
@@ -180,6 +203,8 @@ struct World {
                        platform::Key opened) = nullptr;
     void (*value_queried)(platform::Key key, const char16_t* value_name, std::int32_t status, const std::uint32_t* type,
                           const std::uint8_t* data, const std::uint32_t* data_size) = nullptr;
+    void (*shell_queried)(std::uint32_t what, std::int32_t status, const char16_t* out,
+                          const std::uint32_t* out_chars) = nullptr;
   } registry_observer;
 
   std::int64_t now_ms = 0;
