@@ -67,7 +67,22 @@ Text ValueOutcome(bool with_buffer, std::int32_t status, std::uint32_t type, std
                                            : Quoted(text);
 }
 
+Text Hex(std::uint32_t n) {
+  static const char16_t digits[] = u"0123456789ABCDEF";
+  Text out = u"0x";
+  for (int shift = 28; shift >= 0; shift -= 4) out += digits[(n >> shift) & 0xF];
+  return out;
+}
+
 RegistryStep Describe(const Entry& e) {
+  if (e.kind == Kind::ShellQuery) {
+    const bool said = e.status == platform::kSOk || (!e.with_buffer && e.status == platform::kSFalse);
+    return {e.with_buffer ? u"read the shell's answer for" : u"ask the shell the length of",
+            e.rights == platform::kAssocStrCommand ? u"http links' open command" : u"http links' class", u"",
+            !said           ? u"cannot say (" + Hex(static_cast<std::uint32_t>(e.status)) + u")"
+            : e.with_buffer ? Quoted(e.text)
+                            : Decimal(e.size) + u" characters"};
+  }
   if (e.kind == Kind::KeyOpen) {
     const bool probe = e.rights == browser::TRegistry::kProbeRights;
     Text outcome = e.status == platform::kErrorSuccess ? Text(probe ? u"found" : u"opened")
@@ -257,6 +272,13 @@ Report Diagnose(View launcher_name) {
     case ChoiceRecord::kNone:
       break;
   }
+  if (d.shell.asked) {
+    r.choices = u"the newer key names " + Quoted(d.newer_prog_id) + u" and the legacy key " + Quoted(d.legacy_prog_id);
+    r.choices +=
+        d.shell.decided
+            ? Text(u"; the shell opens http links with the ") + r.prog_id_source + u"'s class, so that one wins"
+            : Text(u"; the shell could not say which one Windows honours, so the newer key's wins");
+  }
   r.command_read = d.command_read;
   if (r.command_read) {
     r.command = d.command;
@@ -299,6 +321,7 @@ Report Diagnose(View launcher_name) {
     r.follow_ups.push_back(std::move(f));
   }
   if (beside_the_doctor) r.what_to_do.push_back(Message::kNotInGameFolder);
+  if (d.shell.asked && !d.shell.decided) r.what_to_do.push_back(Message::kChoicesDisagree);
   if (r.browser_found && !r.program_file_missing && r.windows_listed && !r.matching_processes.empty() &&
       WithOpenWindow(r) == 0)
     r.what_to_do.push_back(Message::kBrowserInBackground);

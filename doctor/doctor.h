@@ -42,6 +42,7 @@ struct Report {
   std::vector<RegistryStep> steps;
   browser::ChoiceRecord decided = browser::ChoiceRecord::kNone;
   text::Text prog_id, prog_id_source;  // source: "newer key", "legacy key", "http class", or empty
+  text::Text choices;                  // when the two records name different classes: how that was settled
 
   bool command_read = false;
   text::Text command, program, arguments;     // as read, and as split

@@ -76,6 +76,13 @@ constexpr Row kMessages[] = {
       u"apps do. The launcher stops once the browser's window closes, so nothing needs doing.",
       u"Браузер сейчас работает в фоне, без окна: так делают ускорение запуска Edge и фоновые приложения Chrome. "
       u"Программа запуска завершится, когда окно браузера закроется, поэтому ничего делать не нужно."}},
+    {Message::kChoicesDisagree, u"choices_disagree",
+     {u"Windows holds two different records of the default browser, and the launcher opens the game in the one "
+      u"the newer record names, which may not be the browser you chose. Choose the default browser again in "
+      u"Settings > Apps > Default apps, then start the game again.",
+      u"В Windows записаны два разных браузера по умолчанию, и игра откроется в том, что указан в новой записи, "
+      u"а это может быть не тот браузер, который вы выбрали. Выберите браузер по умолчанию заново в «Параметры» > "
+      u"«Приложения» > «Приложения по умолчанию» и снова запустите игру."}},
     {Message::kNothingToChange, u"nothing_to_change",
      {u"Nothing needs changing: the launcher would open the game in the default browser. If nothing happens when "
       u"the game starts, send this report to support.",

@@ -41,6 +41,7 @@ enum class Message : std::uint8_t {
   kVersionUnknown,
   kNotInGameFolder,
   kBrowserInBackground,
+  kChoicesDisagree,
   kNothingToChange,
 };
 

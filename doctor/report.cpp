@@ -73,6 +73,7 @@ Text FormatText(const Report& r) {
   else if (r.decided != browser::ChoiceRecord::kNone)
     out += u"  ProgId \"" + r.prog_id + u"\", from the " + r.prog_id_source +
            (r.decided == browser::ChoiceRecord::kNewerChoice ? u" (set by Windows 11 24H2 and later)" : u"") + u"\n";
+  if (!r.choices.empty()) out += u"  " + r.choices + u"\n";
 
   out += u"\nBrowser command\n";
   if (r.command_read) {
@@ -164,6 +165,7 @@ Text FormatJson(const Report& r) {
   const bool decided = r.decided != browser::ChoiceRecord::kNone;
   report.Field(u"prog_id", decided ? Json(r.prog_id) : Text(u"null"));
   report.Field(u"prog_id_source", decided ? Json(r.prog_id_source) : Text(u"null"));
+  if (!r.choices.empty()) report.Field(u"choices", Json(r.choices));
   report.Field(u"command", r.command_read ? Json(r.command) : Text(u"null"));
   report.Field(u"program", Json(r.program)).Field(u"arguments", Json(r.arguments));
   report.Field(u"browser_found", Json(r.browser_found));

@@ -69,7 +69,8 @@ class DoctorTest : public SimTest {
     SimTest::SetUp();
     doctor::journal::Clear();
     TheDoctorWorld() = {};
-    world().registry_observer = {doctor::journal::RecordKeyOpen, doctor::journal::RecordValueQuery};
+    world().registry_observer = {doctor::journal::RecordKeyOpen, doctor::journal::RecordValueQuery,
+                                 doctor::journal::RecordShellQuery};
     world().shell_accepts = false;
     RegisterChoice(world(), kUserChoice, u"Br.HTML", u"\"C:\\Browser\\browser.exe\" -url \"%1\"");
     world().files[u"C:\\Browser\\browser.exe"] = {};
@@ -89,6 +90,11 @@ TEST_F(DoctorTest, TellsWhatTheLauncherWouldDo) {
        [](World& w) {
          RegisterChoice(w, kUserChoiceLatest, u"New.HTML", u"\"C:\\New\\new.exe\" %1");
          w.files[u"C:\\New\\new.exe"] = {};
+       }},
+      {"the records disagree, and the shell honours the legacy one",
+       [](World& w) {
+         RegisterChoice(w, kUserChoiceLatest, u"New.HTML", u"\"C:\\New\\new.exe\" %1");
+         w.shell_answers = {{platform::kAssocStrProgId, {u"Br.HTML"}}};
        }},
       {"legacy fallback", [](World& w) { w.KeyAt(kUserChoiceLatest).granted = 0x20009; }},
       {"nothing registered", [](World& w) { w.keys.clear(); }},
