@@ -322,6 +322,62 @@ std::string ShellClassForHttp(Builder& b) {
   return seen.text;
 }
 
+// --- names, the shell's refusal, and the message queue ----------------------------------
+std::string KeyNameCase(Builder& b) {
+  const std::u16string path = b.NamedKey(u"Ключ-Key");
+  Key opened = kNoKey;
+  const std::int32_t status =
+      RegOpenKeyExW(kCurrentUser, (path.substr(0, path.size() - 8) + u"кЛЮЧ-kEY").c_str(), 0, kKeyRead, &opened);
+  if (status == kErrorSuccess) RegCloseKey(opened);
+  Seen seen;
+  seen.Expect(status == kErrorSuccess, "the key in another case: status " + Number(status));
+  return seen.text;
+}
+
+std::string FileNameCase(Builder& b) {
+  const std::u16string folder = b.Folder();
+  b.File(folder + u"\\Файл-File.txt");
+  const std::uint32_t attributes = GetFileAttributesW((folder + u"\\фАЙЛ-fILE.TXT").c_str());
+  Seen seen;
+  seen.Expect(attributes != kInvalidFileAttributes, "the file in another case: not found");
+  return seen.text;
+}
+
+std::string EmptyProgramRefused(Builder&) {
+  constexpr std::uint32_t kSeeMaskFlagNoUi = 0x400;  // no error box: under a headless driver it would block
+  ShellExecuteInfo info{};
+  info.cbSize = kShellExecuteInfoSize;
+  info.fMask = kSeeMaskNoCloseProcess | kSeeMaskFlagNoUi;
+  info.lpVerb = u"open";
+  info.lpFile = u"";
+  info.lpParameters = u"";
+  info.nShow = kShowNormal;
+  const bool started = ShellExecuteExW(&info);
+  if (info.hProcess != kNoHandle) CloseHandle(info.hProcess);
+  Seen seen;
+  seen.Expect(!started && info.hProcess == kNoHandle &&
+                  static_cast<std::uintptr_t>(info.hInstApp) <= 32,
+              "started " + Number(started) + ", hInstApp " + Number(static_cast<std::int64_t>(info.hInstApp)));
+  return seen.text;
+}
+
+std::string AnsiWindowMessages(Builder& b) {
+  const Window window = b.AnsiWindow();
+  b.Post(window, 0x0401);
+  b.Post(window, 0x0402);
+  Msg first{}, second{}, none{};
+  const bool unicode = IsWindowUnicode(window);
+  const bool got_first = PeekMessageW(&first, kNoWindow, 0, 0, kPmRemove);
+  const bool got_second = PeekMessageA(&second, kNoWindow, 0, 0, kPmRemove);
+  const bool got_more = PeekMessageW(&none, kNoWindow, 0x0401, 0x0402, kPmRemove);
+  Seen seen;
+  seen.Expect(!unicode, "IsWindowUnicode answered true");
+  seen.Expect(got_first && first.message == 0x0401 && got_second && second.message == 0x0402 && !got_more,
+              "PeekMessageW took " + Number(got_first ? first.message : 0) + ", PeekMessageA took " +
+                  Number(got_second ? second.message : 0) + (got_more ? ", and more was left" : ""));
+  return seen.text;
+}
+
 // --- the version ------------------------------------------------------------------------
 std::string VersionWithoutAManifest(Builder& b) {
   const sim::Version claim = b.Release();
@@ -365,6 +421,13 @@ const std::vector<Claim>& Claims() {
       {"from Windows 8, the shell names the class it opens http links with, whose open command it runs (as "
        "Microsoft documents ASSOCSTR_PROGID)",
        ShellClassForHttp, "Wine 8 answers ASSOCSTR_PROGID with E_NOTIMPL"},
+      {"key names match whatever the case of their letters, ASCII or Cyrillic", KeyNameCase},
+      {"file names match whatever the case of their letters, ASCII or Cyrillic", FileNameCase},
+      {"ShellExecuteExW refuses an empty program, starting nothing (asked with SEE_MASK_FLAG_NO_UI, which the "
+       "launcher does not pass, so on Windows it may also show an error box)",
+       EmptyProgramRefused},
+      {"PeekMessageW and PeekMessageA each remove the next message of a window whose class is not Unicode",
+       AnsiWindowMessages},
       {"a program without a manifest is told its release's version: 5.1.2600 on XP, 6.0.6002 on Vista, 6.1.7601 "
        "on 7, 6.2.9200 on 8 and later",
        VersionWithoutAManifest},

@@ -23,6 +23,8 @@ class Builder {
   virtual std::u16string Key() = 0;
   virtual void Value(const std::u16string& key, const char16_t* name, std::uint32_t type,
                      const std::vector<std::uint8_t>& data) = 0;
+  // A new key of this name, under a new key; answers its path from HKCU.
+  virtual std::u16string NamedKey(const std::u16string& name) = 0;
   // From now on the key grants reading only.
   virtual void ReadOnly(const std::u16string& key) = 0;
   // A new empty folder; answers its full path.
@@ -34,6 +36,9 @@ class Builder {
   // A running process of this image name (a plain file name), with one
   // visible top-level window when asked; answers its id.
   virtual std::uint32_t Process(const std::u16string& image, bool window) = 0;
+  // A window of this thread whose class is not Unicode, and a message posted to it.
+  virtual platform::Window AnsiWindow() = 0;
+  virtual void Post(platform::Window window, std::uint32_t message) = 0;
   // The Windows release this is, as the simulation's versions name them.
   virtual sim::Version Release() = 0;
 };

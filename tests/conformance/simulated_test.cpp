@@ -25,6 +25,19 @@ class SimulatedBuilder : public conformance::Builder {
              const std::vector<std::uint8_t>& data) override {
     world().SetRaw(u"HKCU\\" + key, name, type, data);
   }
+  std::u16string NamedKey(const std::u16string& name) override {
+    const std::u16string path = Key() + u"\\" + name;
+    world().KeyAt(u"HKCU\\" + path);
+    return path;
+  }
+  platform::Window AnsiWindow() override {
+    const auto window = static_cast<platform::Window>(0x30000 + 4 * ++made_);
+    world().windows[window] = false;
+    return window;
+  }
+  void Post(platform::Window window, std::uint32_t message) override {
+    world().queue.push_back({window, message, world().now_ms});
+  }
   void ReadOnly(const std::u16string& key) override { world().KeyAt(u"HKCU\\" + key).granted = platform::kKeyRead; }
   std::u16string Folder() override {
     const std::u16string path = Numbered(u"C:\\Conformance\\", ++made_);

@@ -46,6 +46,7 @@ class RealBuilder : public Builder {
   }
 
   ~RealBuilder() override {
+    for (HWND window : windows_) ::DestroyWindow(window);
     for (HANDLE process : processes_) {
       ::TerminateProcess(process, 0);
       ::WaitForSingleObject(process, 5000);
@@ -82,6 +83,32 @@ class RealBuilder : public Builder {
     ::RegSetValueExW(opened, reinterpret_cast<const wchar_t*>(name), 0, type, data.data(),
                      static_cast<DWORD>(data.size()));
     ::RegCloseKey(opened);
+  }
+
+  std::u16string NamedKey(const std::u16string& name) override {
+    const std::u16string path = Key() + u"\\" + name;
+    HKEY key;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, W(path), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS)
+      ::RegCloseKey(key);
+    made_.push_back({Made::kKey, W(path)});
+    return path;
+  }
+
+  platform::Window AnsiWindow() override {
+    WNDCLASSA window_class{};
+    window_class.lpfnWndProc = ::DefWindowProcA;
+    window_class.hInstance = ::GetModuleHandleW(nullptr);
+    window_class.lpszClassName = "GamestartConformanceAnsi";
+    ::RegisterClassA(&window_class);
+    const HWND window = ::CreateWindowExA(0, window_class.lpszClassName, "conformance", 0, 0, 0, 10, 10, HWND_MESSAGE,
+                                          nullptr, window_class.hInstance, nullptr);
+    windows_.push_back(window);
+    return static_cast<platform::Window>(reinterpret_cast<std::uintptr_t>(window));
+  }
+
+  void Post(platform::Window window, std::uint32_t message) override {
+    ::PostMessageA(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window)), message, 0, 0);
   }
 
   // As the end-to-end suite's key_guard does: reading for everyone, nothing more.
@@ -159,6 +186,7 @@ class RealBuilder : public Builder {
   std::wstring base_key_, base_folder_, event_prefix_;
   std::vector<Made> made_;
   std::vector<HANDLE> processes_;
+  std::vector<HWND> windows_;
   int count_ = 0;
 };
 

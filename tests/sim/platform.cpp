@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "tests/sim/world.h"
-#include "text/text.h"
 
 namespace platform {
 
@@ -72,7 +71,7 @@ bool Peek(Msg* msg, std::uint32_t low, std::uint32_t high, std::uint32_t remove,
 
 bool StartsWith(const std::u16string& s, const std::u16string& prefix) {
   return s.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), s.begin(), [](char16_t a, char16_t b) {
-           return text::LowerAscii(a) == text::LowerAscii(b);
+           return sim::FoldCase(a) == sim::FoldCase(b);
          });
 }
 
@@ -287,7 +286,8 @@ Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t sha
   auto found = world.files.find(path);
   const bool as_expected = access == kGenericRead && share == kFileShareRead && security == nullptr &&
                            disposition == kOpenExisting && flags == 0 && template_file == kNoHandle;
-  if (world.Enter(Call::CreateFileW) || !as_expected || found == world.files.end() || found->second.open_error != 0) {
+  if (!as_expected) sim::Unmodelled("CreateFileW");  // only the launcher's own open is modelled
+  if (world.Enter(Call::CreateFileW) || found == world.files.end() || found->second.open_error != 0) {
     world.last_error = found == world.files.end()      ? MissingError(path)
                        : found->second.open_error != 0 ? found->second.open_error
                                                        : kErrorAccessDenied;
@@ -354,7 +354,8 @@ bool ShellExecuteExW(ShellExecuteInfo* info) {
   const bool fail = world.Enter(Call::ShellExecuteExW);
   world.launches.push_back({info->cbSize, info->fMask, info->hwnd, Copy(info->lpVerb), Copy(info->lpFile),
                             Copy(info->lpParameters), Copy(info->lpDirectory), info->nShow, world.now_ms});
-  if (fail || !world.shell_accepts || info->cbSize != kShellExecuteInfoSize) {
+  const bool no_program = info->lpFile == nullptr || info->lpFile[0] == 0;  // refused, as Windows does
+  if (fail || !world.shell_accepts || no_program || info->cbSize != kShellExecuteInfoSize) {
     world.last_error = kErrorFileNotFound;
     info->hInstApp = static_cast<Instance>(2);  // SE_ERR_FNF
     return false;

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <utility>
 
-#include "text/text.h"
 
 namespace sim {
 
@@ -29,7 +28,7 @@ void Unmodelled(const char* call) {
 
 bool CaseLess::operator()(const std::u16string& a, const std::u16string& b) const {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](char16_t x, char16_t y) { return text::LowerAscii(x) < text::LowerAscii(y); });
+                                      [](char16_t x, char16_t y) { return FoldCase(x) < FoldCase(y); });
 }
 
 void World::SetRaw(const std::u16string& key, const std::u16string& name, std::uint32_t type,

@@ -49,6 +49,15 @@ inline std::vector<std::uint8_t> Utf16(const std::u16string& text) {
   return bytes;
 }
 
+// A letter's case as Windows folds it in key and file names: ASCII, and the
+// Cyrillic letters of the players' language (Ё and the basic 32).
+constexpr char16_t FoldCase(char16_t c) {
+  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c - u'A' + u'a');
+  if (c >= 0x0410 && c <= 0x042F) return static_cast<char16_t>(c + 0x20);
+  if (c >= 0x0400 && c <= 0x040F) return static_cast<char16_t>(c + 0x50);
+  return c;
+}
+
 struct CaseLess {
   bool operator()(const std::u16string& a, const std::u16string& b) const;
 };
