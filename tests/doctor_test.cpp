@@ -60,6 +60,21 @@ std::string WholeReport(const doctor::Report& r) {
   return bytes;
 }
 
+// The simulation's log, as the doctor's Windows layer writes its journal.
+void ToJournal(const sim::RegistryCall& c) {
+  switch (c.call) {
+    case sim::Call::RegOpenKeyExW:
+      return doctor::journal::RecordKeyOpen(c.base, c.name.c_str(), c.access, c.status, c.opened);
+    case sim::Call::RegQueryValueExW:
+      return doctor::journal::RecordValueQuery(c.base, c.name.c_str(), c.status, &c.type,
+                                               c.with_data ? c.data.data() : nullptr, &c.size);
+    default: {
+      std::u16string out = c.text + u'\0';
+      return doctor::journal::RecordShellQuery(c.access, c.status, c.with_data ? out.c_str() : nullptr, &c.size);
+    }
+  }
+}
+
 // Every doctor test starts from one world: the legacy choice names Br.HTML,
 // whose program is there, as is fscommand\wgame.exe; the shell refuses, and
 // the registry calls go to the doctor's journal.
@@ -69,8 +84,7 @@ class DoctorTest : public SimTest {
     SimTest::SetUp();
     doctor::journal::Clear();
     TheDoctorWorld() = {};
-    world().registry_observer = {doctor::journal::RecordKeyOpen, doctor::journal::RecordValueQuery,
-                                 doctor::journal::RecordShellQuery};
+    world().on_registry_call = ToJournal;
     world().shell_accepts = false;
     RegisterChoice(world(), kUserChoice, u"Br.HTML", u"\"C:\\Browser\\browser.exe\" -url \"%1\"");
     world().files[u"C:\\Browser\\browser.exe"] = {};

@@ -196,13 +196,27 @@ std::int32_t QueryValue(Key key, const char16_t* value_name, std::uint32_t* rese
 
 }  // namespace
 
-// The registry calls are also told to whoever observes them, as the
-// doctor's Windows layer tells its journal.
+namespace {
+
+void Log(sim::RegistryCall call) {
+  auto& world = TheWorld();
+  world.registry_log.push_back(std::move(call));
+  if (world.on_registry_call) world.on_registry_call(world.registry_log.back());
+}
+
+}  // namespace
+
+// The registry calls and association queries are logged as made.
 std::int32_t RegOpenKeyExW(Key key, const char16_t* sub_key, std::uint32_t options, std::uint32_t sam, Key* result) {
   sim::InPlatform scope;
   const std::int32_t status = OpenKey(key, sub_key, options, sam, result);
-  const auto& observer = TheWorld().registry_observer;
-  if (observer.key_opened) observer.key_opened(key, sub_key, sam, status, status == kErrorSuccess ? *result : kNoKey);
+  sim::RegistryCall logged(Call::RegOpenKeyExW);
+  logged.base = key;
+  logged.opened = status == kErrorSuccess ? *result : kNoKey;
+  logged.name = sub_key ? sub_key : u"";
+  logged.access = sam;
+  logged.status = status;
+  Log(std::move(logged));
   return status;
 }
 
@@ -210,8 +224,15 @@ std::int32_t RegQueryValueExW(Key key, const char16_t* value_name, std::uint32_t
                               std::uint8_t* data, std::uint32_t* data_size) {
   sim::InPlatform scope;
   const std::int32_t status = QueryValue(key, value_name, reserved, type, data, data_size);
-  const auto& observer = TheWorld().registry_observer;
-  if (observer.value_queried) observer.value_queried(key, value_name, status, type, data, data_size);
+  sim::RegistryCall logged(Call::RegQueryValueExW);
+  logged.base = key;
+  logged.name = value_name ? value_name : u"";
+  logged.status = status;
+  logged.with_data = data != nullptr;
+  logged.type = type ? *type : 0;
+  logged.size = data_size ? *data_size : 0;
+  if (data && data_size && status == kErrorSuccess) logged.data.assign(data, data + *data_size);
+  Log(std::move(logged));
   return status;
 }
 
@@ -416,8 +437,13 @@ std::int32_t AssocQueryStringW(std::uint32_t flags, std::uint32_t what, const ch
     *out_chars = needed;
     return kSOk;
   }();
-  const auto& observer = world.registry_observer;
-  if (observer.shell_queried) observer.shell_queried(what, status, out, out_chars);
+  sim::RegistryCall logged(Call::AssocQueryStringW);
+  logged.access = what;
+  logged.status = status;
+  logged.with_data = out != nullptr;
+  logged.size = *out_chars;
+  if (out && status == kSOk) logged.text.assign(out, *out_chars - 1);
+  Log(std::move(logged));
   return status;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <optional>
@@ -138,6 +139,22 @@ struct Open {  // one ShellExecuteW
   std::int64_t at_ms;
 };
 
+// One registry call or association query: its arguments and what it
+// answered. For RegOpenKeyExW: base, name (the sub-key), access, opened;
+// RegQueryValueExW: base (the key), name (the value's), with_data, type,
+// size, data as written; AssocQueryStringW: access (the ASSOCSTR), with_data,
+// size (characters), text as written.
+struct RegistryCall {
+  explicit RegistryCall(Call c) : call(c) {}
+  Call call;
+  platform::Key base = platform::kNoKey, opened = platform::kNoKey;
+  std::u16string name, text;
+  std::uint32_t access = 0, type = 0, size = 0;
+  std::int32_t status = 0;
+  bool with_data = false;
+  std::vector<std::uint8_t> data;
+};
+
 // What the shell answers AssocQueryStringW for http links' open verb, for
 // one ASSOCSTR: the text, or status when that is not S_OK.
 struct ShellAnswer {
@@ -205,16 +222,10 @@ struct World {
   std::map<std::uint32_t, ShellAnswer> shell_answers;
   std::u16string shell_class = u"http";
 
-  // Told of each registry call once it is made, as the doctor's Windows
-  // layer tells its journal; nobody, unless a test connects someone.
-  struct RegistryObserver {
-    void (*key_opened)(platform::Key base, const char16_t* sub_key, std::uint32_t rights, std::int32_t status,
-                       platform::Key opened) = nullptr;
-    void (*value_queried)(platform::Key key, const char16_t* value_name, std::int32_t status, const std::uint32_t* type,
-                          const std::uint8_t* data, const std::uint32_t* data_size) = nullptr;
-    void (*shell_queried)(std::uint32_t what, std::int32_t status, const char16_t* out,
-                          const std::uint32_t* out_chars) = nullptr;
-  } registry_observer;
+  // Every registry call and association query, as made and answered; and
+  // whoever wants to hear of each as it is logged (nobody by default).
+  std::vector<RegistryCall> registry_log;
+  std::function<void(const RegistryCall&)> on_registry_call;
 
   std::int64_t now_ms = 0;
   std::int64_t clock_cap_ms = 24 * 3600 * 1000;
