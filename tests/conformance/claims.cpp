@@ -355,8 +355,7 @@ std::string EmptyProgramRefused(Builder&) {
   const bool started = ShellExecuteExW(&info);
   if (info.hProcess != kNoHandle) CloseHandle(info.hProcess);
   Seen seen;
-  seen.Expect(!started && info.hProcess == kNoHandle &&
-                  static_cast<std::uintptr_t>(info.hInstApp) <= 32,
+  seen.Expect(!started && info.hProcess == kNoHandle && static_cast<std::uintptr_t>(info.hInstApp) <= 32,
               "started " + Number(started) + ", hInstApp " + Number(static_cast<std::int64_t>(info.hInstApp)));
   return seen.text;
 }

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <utility>
 
-
 namespace sim {
 
 const char* NameOf(Call call) {
