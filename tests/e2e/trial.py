@@ -43,17 +43,14 @@ def started_lab(work, build, windows=False):
     return lab
 
 
-def game_address(lab):
-    return f"https://{lab.branding['host']}/partner/iframe/10?cid=ru"
-
-
 class TimingMiss(AssertionError):
     pass
 
 
 class Trial:
     def __init__(self, lab, name):
-        self.lab, self.name, self.address = lab, name, game_address(lab)
+        self.lab, self.name = lab, name
+        self.address = f"https://{lab.branding['host']}/partner/iframe/10?cid=ru"  # the game's page
         self.dir = lab.work / "scenarios" / name
         self.log = self.dir / "events.log"
         self.begin()

@@ -243,10 +243,10 @@ def test_release_with_a_ca_issued_pfx_carries_its_intermediate(pki, game):
 
 
 # --- a reviewer's verify-release.sh -------------------------------------------------
-def verify_release(pki, folder, *args, game=None):
-    env = {"LAUNCHER_SIGN_ROOTS": str(pki.roots), "LAUNCHER_SIGNER": pki.fingerprint("publisher")}
-    if game:  # a rebuild puts the game's files into the installer it compares
-        env["LAUNCHER_GAME_FILES"] = game
+def verify_release(pki, folder, game, *args):
+    # A rebuild puts the game's files into the installer it compares.
+    env = {"LAUNCHER_SIGN_ROOTS": str(pki.roots), "LAUNCHER_SIGNER": pki.fingerprint("publisher"),
+           "LAUNCHER_GAME_FILES": game}
     return subprocess.run([ROOT / "scripts" / "verify-release.sh", folder, *args], capture_output=True, text=True,
                           env=dict(os.environ, **env))
 
@@ -254,17 +254,17 @@ def verify_release(pki, folder, *args, game=None):
 def test_verify_release_holds_a_token_signed_release_rebuilt_from_its_commit(token_release, pki, game):
     clean = not subprocess.run(["git", "status", "--porcelain"], cwd=ROOT, capture_output=True, text=True).stdout
     # A tree with uncommitted changes has no commit to rebuild from.
-    done = verify_release(pki, token_release, *(["--rebuild"] if clean else []), game=game)
+    done = verify_release(pki, token_release, game, *(["--rebuild"] if clean else []))
     assert done.returncode == 0 and done.stdout.rstrip().endswith("everything holds"), done.stdout + done.stderr
     assert not clean or "rebuilt from its commit" in done.stdout, done.stdout
 
 
-def test_verify_release_names_one_changed_byte(token_release, pki, tmp_path):
+def test_verify_release_names_one_changed_byte(token_release, pki, game, tmp_path):
     changed = tmp_path / "changed"
     shutil.copytree(token_release, changed)
     data = bytearray((changed / "gamestart.exe").read_bytes())
     data[4096] ^= 1
     (changed / "gamestart.exe").write_bytes(data)
-    done = verify_release(pki, changed)
+    done = verify_release(pki, changed, game)
     assert done.returncode != 0 and done.stderr == \
         "verify-release: gamestart.exe does not match its size and hash in manifest.json\n", done.stderr
