@@ -26,44 +26,37 @@ std::int32_t OpenChecked(TRegistry& registry, View key) {
   return found == platform::kErrorSuccess ? registry.TryOpenKey(key) : found;
 }
 
-// A record's class: its value when that is text and not empty; empty text
+// A value of key as text (a record's class, a class's command): empty text
 // when the key or the value is missing or unusable in any way.
-Text ReadChoice(TRegistry& registry, View key, View value) {
-  Text prog_id;
+Text ReadText(TRegistry& registry, View key, View value) {
+  Text text;
   if (registry.KeyExists(key) && registry.OpenKey(key)) {
     TRegistry::ValueRead read = registry.Read(value);
-    if (read.IsText()) prog_id = std::move(read.text);
+    if (read.IsText()) text = std::move(read.text);
     registry.CloseKey();
   }
-  return prog_id;
+  return text;
 }
 
 // A class's open command as stored, or empty text.
 Text StoredCommand(TRegistry& registry, View prog_id) {
   registry.SetRootKey(platform::kClassesRoot);
-  Text command;
-  if (registry.OpenKey(Text(prog_id) + kOpenCommandSuffix)) {
-    TRegistry::ValueRead read = registry.Read(kDefaultValue);
-    if (read.IsText()) command = std::move(read.text);
-    registry.CloseKey();
-  }
-  return command;
+  return ReadText(registry, Text(prog_id) + kOpenCommandSuffix, kDefaultValue);
 }
 
 // What the shell runs for http links' open verb: the length first, then the
 // text into a buffer of that length. Empty text where it cannot say.
-Text AskShell(std::uint32_t what, std::int32_t* status) {
+Text AskShell(std::uint32_t what) {
   constexpr std::uint32_t kFlags = platform::kAssocfIsProtocol;
   std::uint32_t chars = 0;
-  *status = platform::AssocQueryStringW(kFlags, what, u"http", u"open", nullptr, &chars);
+  const std::int32_t sized = platform::AssocQueryStringW(kFlags, what, u"http", u"open", nullptr, &chars);
   // With no buffer the answer is documented as S_FALSE.
-  if ((*status != platform::kSOk && *status != platform::kSFalse) || chars == 0 || chars > kMostShellChars)
-    return Text();
+  if ((sized != platform::kSOk && sized != platform::kSFalse) || chars == 0 || chars > kMostShellChars) return Text();
   auto buffer = std::make_unique<char16_t[]>(chars);
   std::uint32_t got = chars;
-  *status =
+  const std::int32_t read =
       platform::AssocQueryStringW(kFlags | platform::kAssocfNoTruncate, what, u"http", u"open", buffer.get(), &got);
-  if (*status != platform::kSOk || got == 0 || got > chars) return Text();
+  if (read != platform::kSOk || got == 0 || got > chars) return Text();
   const View answer(buffer.get(), got);  // no terminator is relied on
   return Text(answer.substr(0, answer.find(u'\0')));
 }
@@ -72,8 +65,8 @@ Text AskShell(std::uint32_t what, std::int32_t* status) {
 // kNone when it cannot say.
 ChoiceRecord ShellPicks(TRegistry& registry, const Text& newer, const Text& legacy, ShellAnswer* shell) {
   shell->asked = true;
-  shell->prog_id = AskShell(platform::kAssocStrProgId, &shell->prog_id_status);
-  shell->command = AskShell(platform::kAssocStrCommand, &shell->command_status);
+  shell->prog_id = AskShell(platform::kAssocStrProgId);
+  shell->command = AskShell(platform::kAssocStrCommand);
   if (text::EqualsIgnoringAsciiCase(shell->prog_id, legacy)) return ChoiceRecord::kLegacyChoice;
   if (text::EqualsIgnoringAsciiCase(shell->prog_id, newer)) return ChoiceRecord::kNewerChoice;
   if (shell->command.empty()) return ChoiceRecord::kNone;
@@ -89,9 +82,9 @@ ChoiceRecord ShellPicks(TRegistry& registry, const Text& newer, const Text& lega
 // d->end set, where there is none.
 bool ReadChoiceClass(TRegistry& registry, Discovery* d) {
   registry.SetRootKey(platform::kCurrentUser);
-  d->newer_prog_id = ReadChoice(registry, kUserChoiceLatestKey, kLatestProgIdValue);
+  d->newer_prog_id = ReadText(registry, kUserChoiceLatestKey, kLatestProgIdValue);
   if (!d->newer_prog_id.empty()) {
-    d->legacy_prog_id = ReadChoice(registry, kUserChoiceKey, kProgIdValue);
+    d->legacy_prog_id = ReadText(registry, kUserChoiceKey, kProgIdValue);
     d->decided = ChoiceRecord::kNewerChoice;
     if (!d->legacy_prog_id.empty() && !text::EqualsIgnoringAsciiCase(d->legacy_prog_id, d->newer_prog_id)) {
       const ChoiceRecord shell = ShellPicks(registry, d->newer_prog_id, d->legacy_prog_id, &d->shell);

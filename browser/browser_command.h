@@ -50,8 +50,7 @@ enum class DiscoveryEnd {
 struct ShellAnswer {
   bool asked = false;
   text::Text command, prog_id;
-  std::int32_t command_status = 0, prog_id_status = 0;  // the HRESULTs
-  bool decided = false;                                 // the answer named one record, which won
+  bool decided = false;  // the answer named one record, which won
 };
 
 // What ResolveDefaultBrowser saw, for whoever explains a run; the launcher

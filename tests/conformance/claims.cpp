@@ -284,9 +284,7 @@ std::vector<std::u16string> HttpClassCommands() {
     Answer named = Ask(choice, u"Progid", 512);
     if (named.status != kErrorSuccess) named = Ask(choice, u"ProgId", 512);
     if (named.status != kErrorSuccess) continue;
-    std::u16string prog_id;
-    for (std::size_t i = 0; i + 1 < named.size && named.data[i] | named.data[i + 1]; i += 2)
-      prog_id += static_cast<char16_t>(named.data[i] | named.data[i + 1] << 8);
+    const std::u16string prog_id = sim::FromUtf16(named.data.data(), named.size);
     commands.push_back(ClassValue(prog_id + u"\\shell\\open\\command"));
   }
   return commands;

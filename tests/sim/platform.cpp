@@ -402,11 +402,7 @@ sim::ShellAnswer HonouredClass(const sim::World& world, std::uint32_t what) {
   auto value = command->second.values.find(u"");
   if (value == command->second.values.end()) return {u"", sim::kHresultNoAssociation};
   if (what == kAssocStrProgId) return {world.shell_class};
-  std::u16string text;
-  const std::vector<std::uint8_t>& data = value->second.data;
-  for (std::size_t i = 0; i + 1 < data.size() && (data[i] | data[i + 1]) != 0; i += 2)
-    text += static_cast<char16_t>(data[i] | data[i + 1] << 8);
-  return {text};
+  return {sim::FromUtf16(value->second.data.data(), value->second.data.size())};
 }
 
 std::int32_t AssocQueryStringW(std::uint32_t flags, std::uint32_t what, const char16_t* assoc, const char16_t* extra,

@@ -59,6 +59,14 @@ constexpr char16_t FoldCase(char16_t c) {
   return c;
 }
 
+// Stored UTF-16 back to text, up to its first NUL.
+inline std::u16string FromUtf16(const std::uint8_t* bytes, std::size_t size) {
+  std::u16string text;
+  for (std::size_t i = 0; i + 1 < size && (bytes[i] | bytes[i + 1]) != 0; i += 2)
+    text += static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
+  return text;
+}
+
 struct CaseLess {
   bool operator()(const std::u16string& a, const std::u16string& b) const;
 };
