@@ -60,3 +60,12 @@ def module_command(root, *args):
 
 def say(text):
     print(text, file=sys.stderr, flush=True)
+
+
+def committed_file(repo, commit, path):
+    """Whether commit holds path as a file: not a link, nor under one."""
+    done = subprocess.run(["git", "-C", str(repo), "ls-tree", "-z", "--full-tree", commit, "--", path],
+                          capture_output=True)
+    entry = done.stdout.split(b"\t", 1)
+    return done.returncode == 0 and len(entry) == 2 and entry[1] == path.encode() + b"\0" \
+        and entry[0].split(b" ")[:2] in ([b"100644", b"blob"], [b"100755", b"blob"])

@@ -10,9 +10,9 @@ from pathlib import Path
 
 from . import installer, signing
 from .build import build_programs, setup
-from .common import ROOT, ReleaseError, say, shown
-from .manifest import FORMAT, MANIFEST, SUMS, Manifest, ShippedFile, Signer, file_sha256, sums_text
-from .names import BRANDING_OPTIONS, is_branding_option
+from .common import ROOT, ReleaseError, committed_file, say, shown
+from .manifest import FORMAT, MANIFEST, SUMS, ListedFile, Manifest, ShippedFile, Signer, file_sha256, sums_text
+from .names import BRANDING_OPTIONS, is_branding_option, option_name
 
 DIST = "dist"
 NEW = ".dist-new"  # a whole new release, about to replace dist/
@@ -45,7 +45,8 @@ def make(options, env, secrets, root=ROOT):
         try:
             stamps = _make_files(branding, build, game, signer, staging, private)
             (private / "secret").unlink(missing_ok=True)  # signing is over: not a moment longer than needed
-            manifest = _manifest(root, branding, build, options, game, signer, staging, stamps)
+            options, icon = _icon(root, branding, options, staging)
+            manifest = _manifest(root, branding, build, options, game, signer, staging, stamps, icon)
             (staging / MANIFEST).write_text(manifest.dumps(), encoding="utf-8")
             (staging / SUMS).write_text(sums_text(manifest))
             staging.chmod(0o755)
@@ -103,7 +104,26 @@ def _make_files(branding, build, game, signer, staging, private):
     return stamps
 
 
-def _manifest(root, branding, build, options, game, signer, staging, stamps):
+def _icon(root, branding, options, staging):
+    """The options as a rebuild gives them, and the icon the release carries:
+    an icon the commit holds is named by its path in the checkout; any other
+    is copied into the release, and a rebuild uses that copy."""
+    given = [o for o in options if option_name(o) == "LAUNCHER_ICON"]
+    if not given:
+        return list(options), None
+    others = [o for o in options if option_name(o) != "LAUNCHER_ICON"]
+    icon = Path(branding.icon)
+    inside = os.path.relpath(icon, Path(root).resolve())
+    if not inside.startswith("..") and Path(root).resolve() / inside == icon.resolve() \
+            and committed_file(root, "HEAD", inside.replace(os.sep, "/")):
+        return [*others, f"-DLAUNCHER_ICON={inside}"], None
+    copy = staging / f"{branding.name}.ico"
+    shutil.copyfile(icon, copy)
+    copy.chmod(0o644)
+    return others, ListedFile(name=copy.name, size=copy.stat().st_size, sha256=file_sha256(copy))
+
+
+def _manifest(root, branding, build, options, game, signer, staging, stamps, icon):
     commit = _git(root, "rev-parse", "HEAD")
     unsigned = {branding.launcher: build / branding.launcher, branding.doctor: build / branding.doctor,
                 branding.uninstaller: build / "installer" / branding.uninstaller,
@@ -117,7 +137,8 @@ def _manifest(root, branding, build, options, game, signer, staging, stamps):
                     host=branding.host, source_date_epoch=int(epoch) if epoch.isdigit() else None,
                     makensis=installer.makensis_version(), options=list(options),
                     game_files=installer.game_files_listing(game) if game else [],
-                    signer=Signer(subject=signer.subject, sha256=signer.sha256) if signer else None, files=files)
+                    signer=Signer(subject=signer.subject, sha256=signer.sha256) if signer else None, files=files,
+                    icon=icon)
 
 
 def _git(root, *args):

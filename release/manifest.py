@@ -1,6 +1,8 @@
 """manifest.json, what a release says about itself, and SHA256SUMS, the same
-hashes for people. A reader treats both as hostile: every key is known, every
-value has its type and shape, and nothing is taken twice."""
+hashes for people. A reader treats both as hostile: no key it does not know,
+none twice, each value of its type, names, hashes, commits and times of their
+form. What the values claim about the files (four programs and their
+branding) is checked against the files, in programs.py and verify.py."""
 import dataclasses
 import hashlib
 import json
@@ -42,8 +44,13 @@ def _game_path(path):
     return None
 
 
-def _check(fn):
-    return field(metadata={"check": fn})
+def _icon_name(name):
+    why = plain_name_refusal(name)
+    return why or (None if name.endswith(".ico") else "does not end in .ico")
+
+
+def _check(fn, **default):
+    return field(metadata={"check": fn}, **default)
 
 
 _SHA256_CHECK = _shape(_SHA256, "a SHA-256 (64 lower-case hex digits)")
@@ -71,6 +78,15 @@ class ShippedFile:
 
 
 @dataclass(frozen=True)
+class ListedFile:
+    """A file the release carries for a rebuild: the publisher's icon, from
+    outside the commit."""
+    name: str = _check(_icon_name)
+    size: int
+    sha256: str = _check(_SHA256_CHECK)
+
+
+@dataclass(frozen=True)
 class Manifest:
     format: int
     version: str
@@ -83,9 +99,15 @@ class Manifest:
     game_files: list[GameFile]
     signer: Optional[Signer]
     files: list[ShippedFile]
+    icon: Optional[ListedFile] = None  # older manifests have no such key
 
     def file(self, name):
         return next(f for f in self.files if f.name == name)
+
+    @property
+    def listed(self):
+        """Every file of the release but the manifest and SHA256SUMS."""
+        return [*self.files, *([self.icon] if self.icon else [])]
 
     def dumps(self):
         return json.dumps(dataclasses.asdict(self), indent=2, ensure_ascii=False) + "\n"
@@ -101,13 +123,17 @@ def loads(data):
         raise ReleaseError(f"{MANIFEST} is not UTF-8")
     except ValueError as e:
         raise ReleaseError(f"{MANIFEST} is not JSON: {shown(e)}")
+    except RecursionError:
+        raise ReleaseError(f"{MANIFEST} nests its values deeper than a manifest does")
+    except MemoryError:
+        raise ReleaseError(f"{MANIFEST} takes more memory to read than a manifest does")
     if not isinstance(document, dict):
         raise ReleaseError(f"{MANIFEST} is not a JSON object")
     if document.get("format") != FORMAT or type(document.get("format")) is not int:
         raise ReleaseError(f"{MANIFEST} is not format {FORMAT}, which this tool reads")
     manifest = _load(Manifest, document, "")
     seen = set()
-    for f in manifest.files:
+    for f in manifest.listed:
         if f.name.lower() in seen:
             raise ReleaseError(f"{MANIFEST} lists {f.name} twice (Windows ignores case)")
         seen.add(f.name.lower())
@@ -148,7 +174,10 @@ def _load(kind, value, where):
         for name, f in fields.items():
             at = f"{where}.{name}" if where else name
             if name not in value:
-                raise ReleaseError(f"{MANIFEST}: {at} is missing")
+                if f.default is dataclasses.MISSING:
+                    raise ReleaseError(f"{MANIFEST}: {at} is missing")
+                loaded[name] = f.default
+                continue
             loaded[name] = _load(hints[name], value[name], at)
             check = f.metadata.get("check")
             why = check(loaded[name]) if check and loaded[name] is not None else None
@@ -168,7 +197,7 @@ _TYPE_NAMES = {str: "a string", int: "a whole number", bool: "true or false"}
 # --- SHA256SUMS ---------------------------------------------------------------
 def sums_text(manifest):
     """SHA256SUMS, as sha256sum writes it."""
-    return "".join(f"{f.sha256}  {f.name}\n" for f in manifest.files)
+    return "".join(f"{f.sha256}  {f.name}\n" for f in manifest.listed)
 
 
 _SUMS_LINE = re.compile(r"([0-9a-f]{64}) [ *]([^\r\n]*)", re.ASCII)
@@ -187,7 +216,7 @@ def check_sums(data, manifest):
     lines = text.split("\n")
     if lines[-1] == "":
         lines.pop()  # the newline that ends the last line
-    listed = {f.name: f.sha256 for f in manifest.files}
+    listed = {f.name: f.sha256 for f in manifest.listed}
     seen = set()
     for number, line in enumerate(lines, 1):
         match = _SUMS_LINE.fullmatch(line)

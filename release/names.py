@@ -34,3 +34,40 @@ def is_branding_option(argument):
     """Whether argument is -DNAME=VALUE (or -DNAME:TYPE=VALUE) for one of them."""
     match = _OPTION.fullmatch(argument)
     return bool(match) and match.group(1) in BRANDING_OPTIONS
+
+
+# What CMake builds when the manifest's options leave one out
+# (CMakeLists.txt and cmake/branding.cmake).
+BRANDING_DEFAULTS = {"LAUNCHER_EXE_NAME": "gamestart", "LAUNCHER_PRODUCT_NAME": "Game launcher",
+                     "LAUNCHER_COMPANY": "", "LAUNCHER_VERSION": "1.0.0.0", "LAUNCHER_GAME_HOST": "play.game.example"}
+
+
+def branding_values(options):
+    """Each branding option's value as CMake takes it: the last -D for a name
+    wins, and a name no option gives has its default."""
+    values = dict(BRANDING_DEFAULTS)
+    for argument in options:
+        match = _OPTION.fullmatch(argument)
+        if match and match.group(1) in BRANDING_OPTIONS:
+            values[match.group(1)] = argument.split("=", 1)[1]
+    return values
+
+
+# Branding options whose value is a file the build reads.
+PATH_OPTIONS = ("LAUNCHER_ICON",)
+
+
+def option_name(argument):
+    match = _OPTION.fullmatch(argument)
+    return match.group(1) if match else None
+
+
+def commit_path_refusal(path):
+    """Why path cannot name a file inside a checkout, read as it stands; None
+    when it can (whether the commit holds it, and not as a link, is git's to say)."""
+    parts = path.split("/")
+    if path.startswith("/") or "\\" in path or ":" in path:
+        return "is not a path relative to the checkout"
+    if any(part in ("", ".", "..") for part in parts) or any(ord(ch) < 0x20 for ch in path):
+        return "is not a plain relative path inside the checkout (no '..', no empty part)"
+    return None

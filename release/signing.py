@@ -19,6 +19,12 @@ SECURITY_DIRECTORY = 4  # IMAGE_DIRECTORY_ENTRY_SECURITY
 WIN_CERT_REVISION_2_0 = 0x0200
 WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
 TST_INFO = "1.2.840.113549.1.9.16.1.4"  # id-ct-TSTInfo: what an RFC 3161 token signs
+# What osslsigncode signs with a program's digest: content type, signing
+# time, message digest, SpcStatementType and SpcSpOpusInfo, each once.
+SIGNED_ATTRIBUTES = ("1.2.840.113549.1.9.3", "1.2.840.113549.1.9.5", "1.2.840.113549.1.9.4",
+                     "1.3.6.1.4.1.311.2.1.11", "1.3.6.1.4.1.311.2.1.12")
+TIME_STAMP_TOKEN = "1.3.6.1.4.1.311.3.3.1"  # an RFC 3161 token, where Authenticode puts one
+NESTED_SIGNATURE = "1.3.6.1.4.1.311.2.4.1"
 
 
 # --- certificates -------------------------------------------------------------
@@ -287,11 +293,12 @@ class Signature:
 
 def read_signature(path):
     """The one signature of the PE file at path; None when it carries none.
-    Anything but one well-formed signature by one signer, with at most one
-    RFC 3161 time stamp and no second signature nested inside, is refused."""
+    Anything but one well-formed signature by one signer, with the signed
+    attributes osslsigncode writes, nothing unsigned but at most one RFC 3161
+    time stamp, and only the signer's chain beside it, is refused."""
     try:
         pe = pefile.PE(str(path), fast_load=True)
-    except pefile.PEFormatError:
+    except Exception:  # pefile fails in its own ways on hostile headers
         raise ReleaseError("is not a Windows program")
     try:
         directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY_DIRECTORY]
@@ -330,22 +337,47 @@ def _parse(der):
                if c.issuer == sid["issuer"] and c.serial_number == sid["serial_number"].native]
         if len(own) != 1:
             raise ReleaseError("carries a signature whose certificate is not there once")
+        _check_carried(signed, own[0], certificates)
+        signed_kinds = sorted(a["type"].dotted for a in _attributes(signer["signed_attrs"]))
+        if signed_kinds != sorted(SIGNED_ATTRIBUTES):
+            extra = sorted(set(signed_kinds) - set(SIGNED_ATTRIBUTES)) or ["one of them twice"]
+            raise ReleaseError("carries signed attributes other than the five a signature holds: "
+                               + ", ".join(map(shown, extra)))
         token = None
-        attributes = signer["unsigned_attrs"]
-        for attribute in [] if isinstance(attributes, core.Void) else attributes:
-            kind = attribute["type"].native
-            if kind == "microsoft_nested_signature":
+        for attribute in _attributes(signer["unsigned_attrs"]):
+            kind = attribute["type"].dotted
+            if kind == NESTED_SIGNATURE:
                 raise ReleaseError("carries a second signature nested in the first")
-            if kind == "microsoft_time_stamp_token":
-                if token is not None or len(attribute["values"]) != 1:
-                    raise ReleaseError("carries more than one time stamp")
-                token = attribute["values"][0].dump()
+            if kind != TIME_STAMP_TOKEN:
+                raise ReleaseError(f"carries an unsigned attribute {shown(kind)}, which no signature covers: "
+                                   "only a time stamp may be there")
+            if token is not None or len(attribute["values"]) != 1:
+                raise ReleaseError("carries more than one time stamp")
+            token = attribute["values"][0].dump()
         return Signature(certificate=own[0], digest_algorithm=signer["digest_algorithm"]["algorithm"].native,
                          encrypted_digest=signer["signature"].native, token=token)
     except ReleaseError:
         raise
     except Exception as e:  # asn1crypto parses lazily: any malformed part fails where it is read
         raise ReleaseError(f"carries a signature that is not well-formed ({shown(type(e).__name__)})")
+
+
+def _attributes(attributes):
+    return [] if isinstance(attributes, core.Void) else list(attributes)
+
+
+def _check_carried(signed, own, certificates):
+    """Nothing unsigned rides along: no revocation lists, and no certificate
+    but the signer's and those that issued one carried."""
+    if not isinstance(signed["crls"], core.Void) and len(signed["crls"]):
+        raise ReleaseError("carries revocation lists, which no signature covers")
+    if len(certificates) != len(signed["certificates"]):
+        raise ReleaseError("carries something other than certificates among its certificates")
+    issuers = {c.issuer.dump() for c in certificates if c.self_signed == "no"}
+    for c in certificates:
+        if c is not own and c.subject.dump() not in issuers:
+            raise ReleaseError(f"carries a certificate ({shown(c.subject.human_friendly)}) that issued none of its "
+                               "others: only the signer's chain belongs there")
 
 
 def check(path, signature, roots, roots_name, work):
@@ -368,15 +400,7 @@ def _check_time_stamp(signature, roots, roots_name, work):
     """The genTime of the signature's RFC 3161 token, once openssl has
     verified the token against the roots over the signature's encrypted
     digest, which is what it stamps."""
-    try:
-        token = cms.ContentInfo.load(signature.token, strict=True)
-        content = token["content"]["encap_content_info"]
-        if content["content_type"].dotted != TST_INFO:
-            raise ValueError("not a time-stamp token")
-        gen_time = tsp.TSTInfo.load(content["content"].contents)["gen_time"].native
-        carried = [c.chosen for c in token["content"]["certificates"] if c.name == "certificate"]
-    except Exception as e:
-        raise ReleaseError(f"carries a time stamp that is not well-formed ({shown(type(e).__name__)})")
+    gen_time, carried = _read_token(signature.token)
     (work / "token.der").write_bytes(signature.token)
     (work / "stamped.bin").write_bytes(signature.encrypted_digest)
     write_pem(carried, work / "token-certificates.pem")
@@ -388,6 +412,26 @@ def _check_time_stamp(signature, roots, roots_name, work):
     if not validity["not_before"].native <= gen_time <= validity["not_after"].native:
         raise ReleaseError(f"was time-stamped at {gen_time:%Y-%m-%d %H:%M:%S}, outside its certificate's validity")
     return gen_time
+
+
+def _read_token(der):
+    """The genTime of an RFC 3161 token, and the certificates it carries."""
+    try:
+        token = cms.ContentInfo.load(der, strict=True)
+        content = token["content"]["encap_content_info"]
+        if content["content_type"].dotted != TST_INFO:
+            raise ValueError("not a time-stamp token")
+        gen_time = tsp.TSTInfo.load(content["content"].contents)["gen_time"].native
+        carried = [c.chosen for c in token["content"]["certificates"] if c.name == "certificate"]
+    except Exception as e:
+        raise ReleaseError(f"carries a time stamp that is not well-formed ({shown(type(e).__name__)})")
+    return gen_time, carried
+
+
+def stamped_at(signature):
+    """When the signature's time stamp says it was made, unverified: what the
+    manifest must say; None when it carries none."""
+    return None if signature.token is None else _read_token(signature.token)[0]
 
 
 def remove_signature(path, out, work):

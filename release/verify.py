@@ -11,11 +11,11 @@ import tempfile
 from dataclasses import dataclass
 from pathlib import Path
 
-from . import installer, manifest as manifests, signing
+from . import installer, manifest as manifests, programs, signing
 from .build import setup
-from .common import ROOT, ReleaseError, module_command, run, shown
+from .common import ROOT, ReleaseError, committed_file, module_command, run, shown
 from .manifest import MANIFEST, OLD_MANIFEST, SUMS
-from .names import is_branding_option
+from .names import PATH_OPTIONS, commit_path_refusal, is_branding_option, option_name
 
 LIMIT = 2 << 30  # 2 GiB: no installer NSIS makes is larger
 HOW_TO_PIN = ("set both: LAUNCHER_SIGN_ROOTS, a PEM file of the roots to trust, and LAUNCHER_SIGNER, the SHA-256 "
@@ -42,8 +42,9 @@ def trust_from_environment(env):
         given, missing = ("LAUNCHER_SIGN_ROOTS", "LAUNCHER_SIGNER") if roots else ("LAUNCHER_SIGNER", "LAUNCHER_SIGN_ROOTS")
         raise ReleaseError(f"{given} is set without {missing}: roots alone admit anyone the CA serves, a pinned "
                            f"signer alone proves nothing; {HOW_TO_PIN}")
+    allow_unstamped = env.get("LAUNCHER_ALLOW_UNSTAMPED") == "1"
     if not roots:
-        return Trust()
+        return Trust(allow_unstamped=allow_unstamped)
     signers = set()
     for given in re.split(r"[\s,]+", signer.strip()):
         hex_digits = given.replace(":", "").lower()
@@ -52,12 +53,12 @@ def trust_from_environment(env):
                                + HOW_TO_PIN)
         signers.add(hex_digits)
     signing.read_roots(roots)
-    return Trust(roots=roots, signers=frozenset(signers), allow_unstamped=env.get("LAUNCHER_ALLOW_UNSTAMPED") == "1")
+    return Trust(roots=roots, signers=frozenset(signers), allow_unstamped=allow_unstamped)
 
 
 def verify(folder, trust, rebuild=False, trust_ref=None, game_files=None):
-    """Refuses, with what is wrong, or answers the closing line. A rebuild
-    trusts the history of this checkout."""
+    """Refuses, with what is wrong, or answers the closing line, which is about
+    the copies read. A rebuild trusts the history of this checkout."""
     where = shown(folder)
     if not os.path.isdir(folder):
         raise ReleaseError(f"no folder '{where}'")
@@ -67,33 +68,44 @@ def verify(folder, trust, rebuild=False, trust_ref=None, game_files=None):
             raise ReleaseError(f"{where} holds {OLD_MANIFEST}: it predates {MANIFEST}, which this tool reads; "
                                "verify it with the scripts of the commit that made it")
         raise ReleaseError(f"{where} holds no {MANIFEST}: not a release")
-    manifest = manifests.loads(_read_small(Path(folder, MANIFEST), MANIFEST))
-    names = [f.name for f in manifest.files]
+    read = {}  # name: what the folder's entry was when it was read
+    manifest = manifests.loads(_read_small(Path(folder, MANIFEST), MANIFEST, read))
+    names = [f.name for f in manifest.listed]
     allowed = {MANIFEST, SUMS, *names}
     for name in sorted(entries):
         if name not in allowed:
             raise ReleaseError(f"{where} holds {_kind(entries[name])} '{shown(name)}', which {MANIFEST} does not list")
+    shape = programs.shape_of(manifest)
     for name in [SUMS, *names]:
         if name not in entries:
             raise ReleaseError(f"{name} is in {MANIFEST} but not in {where}" if name != SUMS else f"{where} holds no {SUMS}")
         if _kind(entries[name]) != "a file":
             raise ReleaseError(f"{name} is {_kind(entries[name])}, not a file of the folder's own")
-    manifests.check_sums(_read_small(Path(folder, SUMS), SUMS), manifest)
+    manifests.check_sums(_read_small(Path(folder, SUMS), SUMS, read), manifest)
 
     with tempfile.TemporaryDirectory(prefix="verify-release-") as work:
         work = Path(work)
         copies = work / "files"
         copies.mkdir()
-        for f in manifest.files:
-            size, digest = _copy_once(Path(folder, f.name), copies / f.name)
-            if (size, digest) != (f.size, f.sha256):
-                raise ReleaseError(f"{f.name} does not match its size and hash in {MANIFEST}")
+        for f in manifest.listed:
+            digest = _copy_once(Path(folder, f.name), copies / f.name, f.size, read)
+            if digest != f.sha256:
+                raise ReleaseError(f"{f.name} does not match its hash in {MANIFEST}")
+        if manifest.icon and (copies / manifest.icon.name).read_bytes()[:4] != b"\0\0\1\0":
+            raise ReleaseError(f"{manifest.icon.name} is not an icon file")
+        for name, role in shape.programs().items():
+            _named(name, programs.check_program, copies / name, role, shape)
         signatures = {f.name: _named(f.name, signing.read_signature, copies / f.name) for f in manifest.files}
+        _check_stamps(manifest, signatures, trust)
         signer = _check_signatures(manifest, copies, signatures, trust, work) if trust.roots else None
         _check_unsigned(manifest, copies, signatures, work)
         if rebuild:
-            _rebuild(manifest, copies, trust_ref, game_files, ROOT, work)
+            _rebuild(manifest, shape, copies, trust_ref, game_files, ROOT, work)
+        _check_unchanged(folder, read)
     done = ", rebuilt from its commit" if rebuild else ""
+    if manifest.game_files and not rebuild:
+        done += (f"; the game's files in the installer ({len(manifest.game_files)}) were not checked (--rebuild "
+                 "with LAUNCHER_GAME_FILES checks them)")
     if signer:
         return f"verify-release: {where} holds {', '.join(names)}; signed by {signer}{done}; everything holds"
     return (f"verify-release: {where} holds {', '.join(names)}; consistent{done}, but no signature was checked: "
@@ -110,43 +122,75 @@ def _kind(entry):
     return "a device or other special file"
 
 
-def _open_regular(path, name, limit):
-    """A descriptor of path, which must be a regular file no larger than limit;
-    never follows a link, never waits on a pipe."""
+def _identity(info):
+    """What tells that a folder's entry is still the file that was read."""
+    return info.st_ino, info.st_size, info.st_mtime_ns, info.st_ctime_ns
+
+
+def _open_regular(path, name, limit, read, size=None):
+    """A descriptor of path, which must be a regular file of its own (no other
+    link to it), no larger than limit and, when given, of that size; never
+    follows a link, never waits on a pipe. Notes what it opened in read."""
     try:
         fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
     except OSError as e:
         raise ReleaseError(f"cannot open {shown(name)}: {e.strerror}")
     info = os.fstat(fd)
+    refusal = None
     if not stat.S_ISREG(info.st_mode):
+        refusal = f"{shown(name)} is not a regular file"
+    elif info.st_nlink > 1:
+        refusal = (f"{shown(name)} has {info.st_nlink} links: a file linked elsewhere can change after it is "
+                   "checked; copy the release")
+    elif info.st_size > limit:
+        refusal = f"{shown(name)} is larger than {limit} bytes"
+    elif size is not None and info.st_size != size:
+        refusal = f"{shown(name)} is {info.st_size} bytes, and {MANIFEST} says {size}"
+    if refusal:
         os.close(fd)
-        raise ReleaseError(f"{shown(name)} is not a regular file")
-    if info.st_size > limit:
-        os.close(fd)
-        raise ReleaseError(f"{shown(name)} is larger than {limit} bytes")
+        raise ReleaseError(refusal)
+    read[name] = _identity(info)
     return fd
 
 
-def _read_small(path, name):
-    with os.fdopen(_open_regular(path, name, manifests.MAX_BYTES), "rb") as f:
+def _read_small(path, name, read):
+    with os.fdopen(_open_regular(path, name, manifests.MAX_BYTES, read), "rb") as f:
         data = f.read(manifests.MAX_BYTES + 1)
     if len(data) > manifests.MAX_BYTES:
         raise ReleaseError(f"{name} is larger than {manifests.MAX_BYTES} bytes")
     return data
 
 
-def _copy_once(path, copy):
+def _copy_once(path, copy, size, read):
     """Copies path into the private folder, reading it once: every later check
-    looks at these bytes. Answers their size and SHA-256."""
-    digest, size = hashlib.sha256(), 0
-    with os.fdopen(_open_regular(path, path.name, LIMIT), "rb") as source, open(copy, "wb") as out:
+    looks at these bytes. Answers their SHA-256."""
+    digest, copied = hashlib.sha256(), 0
+    with os.fdopen(_open_regular(path, path.name, LIMIT, read, size), "rb") as source, open(copy, "wb") as out:
         for block in iter(lambda: source.read(1 << 20), b""):
-            size += len(block)
-            if size > LIMIT:
-                raise ReleaseError(f"{path.name} is larger than {LIMIT} bytes")
+            copied += len(block)
+            if copied > size:
+                raise ReleaseError(f"{path.name} grew while it was read")
             digest.update(block)
             out.write(block)
-    return size, digest.hexdigest()
+    if copied != size:
+        raise ReleaseError(f"{path.name} shrank while it was read")
+    return digest.hexdigest()
+
+
+def _check_unchanged(folder, read):
+    """The folder still holds, under each name, the very file that was read,
+    and nothing beside: else the verdict would be about files it no longer has."""
+    for name in sorted(os.listdir(folder)):
+        if name not in read:
+            raise ReleaseError(f"{shown(name)} appeared in {shown(folder)} while it was checked: verify it again")
+    for name, identity in read.items():
+        try:
+            now = _identity(os.lstat(Path(folder, name)))
+        except OSError:
+            now = None
+        if now != identity:
+            raise ReleaseError(f"{name} in {shown(folder)} changed while it was checked: the checks hold for the "
+                               "copy read before, not for what is there now; verify it again")
 
 
 def _named(name, step, *args):
@@ -155,6 +199,22 @@ def _named(name, step, *args):
         return step(*args)
     except ReleaseError as e:
         raise ReleaseError(f"{name} {e}")
+
+
+def _check_stamps(manifest, signatures, trust):
+    """What the manifest says of each time stamp is what the signature carries,
+    and a signature without one is accepted only when the caller allows it."""
+    for f in manifest.files:
+        signature = signatures[f.name]
+        if signature is None:
+            continue
+        stamped = _named(f.name, signing.stamped_at, signature)
+        if stamped is None and not trust.allow_unstamped:
+            raise ReleaseError(f"{f.name} carries no RFC 3161 time stamp: without one its signature stops verifying "
+                               "when the certificate expires (LAUNCHER_ALLOW_UNSTAMPED=1 accepts that)")
+        if signing.time_text(stamped) != f.time_stamp:
+            raise ReleaseError(f"{MANIFEST} says {f.name} was time-stamped at {shown(f.time_stamp)}, its signature "
+                               f"says {signing.time_text(stamped)}")
 
 
 def _check_signatures(manifest, copies, signatures, trust, work):
@@ -167,13 +227,8 @@ def _check_signatures(manifest, copies, signatures, trust, work):
         if signature.certificate_sha256 not in trust.signers:
             raise ReleaseError(f"{f.name} is signed by {signature.subject} (certificate SHA-256 "
                                f"{signature.certificate_sha256}), a signer LAUNCHER_SIGNER does not pin")
-        if gen_time is None and not trust.allow_unstamped:
-            raise ReleaseError(f"{f.name} carries no RFC 3161 time stamp: without one its signature stops verifying "
-                               "when the certificate expires (LAUNCHER_ALLOW_UNSTAMPED=1 accepts that)")
-        stamped = signing.time_text(gen_time)
-        if stamped != f.time_stamp:
-            raise ReleaseError(f"{MANIFEST} says {f.name} was time-stamped at {shown(f.time_stamp)}, its signature "
-                               f"says {stamped}")
+        if signing.time_text(gen_time) != f.time_stamp:  # read before, now verified
+            raise ReleaseError(f"{f.name}'s verified time stamp is not the one its signature carries")
         subject = signature.subject
     if manifest.signer is None or manifest.signer.sha256 not in trust.signers:
         raise ReleaseError(f"{MANIFEST} names a signer LAUNCHER_SIGNER does not pin")
@@ -205,20 +260,29 @@ def _git(repo, *args, log=None):
     return run(["git", "-C", repo, *args], log=log, check=False)
 
 
-def _rebuild(manifest, copies, trust_ref, game_files, repo, work):
+def _rebuild(manifest, shape, copies, trust_ref, game_files, repo, work):
     """Builds the manifest's commit, once it is known to be one the caller
-    trusts, and compares what it makes with the unsigned files."""
+    trusts, and compares what it makes with the unsigned files. The build
+    reads nothing but that commit and the release's copies."""
     commit = manifest.commit
     if commit is None:
         raise ReleaseError(f"{MANIFEST} names no commit to rebuild")
     if manifest.uncommitted_changes:
         raise ReleaseError("the release was built from uncommitted changes, which cannot be rebuilt")
+    paths = []
     for option in manifest.options:
         if not is_branding_option(option):
             raise ReleaseError(f"{MANIFEST} passes '{shown(option)}' to the build, which is not a branding option")
-    uninstallers = [f.name for f in manifest.files if f.name.endswith("-uninstall.exe")]
-    if len(uninstallers) != 1:
-        raise ReleaseError(f"{MANIFEST} lists no uninstaller (or more than one) to put inside the rebuilt installer")
+        if option_name(option) in PATH_OPTIONS:
+            if manifest.icon:
+                raise ReleaseError(f"{MANIFEST} passes '{shown(option)}' beside the icon it lists: one of them is "
+                                   "what the build used")
+            path = option.split("=", 1)[1]
+            why = commit_path_refusal(path)
+            if why:
+                raise ReleaseError(f"{MANIFEST} passes '{shown(option)}' to the build: the path {why}")
+            paths.append((option, path))
+    options = [*manifest.options, *([f"-DLAUNCHER_ICON={copies / manifest.icon.name}"] if manifest.icon else [])]
     trusted = trust_ref or "HEAD"
     if not _git(repo, "rev-parse", "--verify", "--quiet", f"{trusted}^{{commit}}"):
         raise ReleaseError(f"'{shown(trusted)}' is not a commit of {repo}")
@@ -228,6 +292,10 @@ def _rebuild(manifest, copies, trust_ref, game_files, repo, work):
     if not _git(repo, "merge-base", "--is-ancestor", commit, trusted):
         raise ReleaseError(f"{MANIFEST} names commit {commit}, which is not in the history of {shown(trusted)} in "
                            f"{repo}: its code is not run (--trust REF names another history to trust)")
+    for option, path in paths:
+        if not committed_file(repo, commit, path):
+            raise ReleaseError(f"{MANIFEST} passes '{shown(option)}' to the build, a path commit {commit} does not "
+                               "hold as a file (or holds as a link)")
     game = None
     if manifest.game_files:
         if not game_files or not os.path.isdir(game_files):
@@ -249,10 +317,10 @@ def _rebuild(manifest, copies, trust_ref, game_files, repo, work):
                      log=work / "fetch.log")
             and _git(source, "checkout", "-q", "--detach", "FETCH_HEAD")):
         raise ReleaseError(f"cannot fetch commit {commit} from {repo}")
-    options = ["--source-date-epoch", str(manifest.source_date_epoch)] if manifest.source_date_epoch is not None else []
+    epoch = ["--source-date-epoch", str(manifest.source_date_epoch)] if manifest.source_date_epoch is not None else []
     argv, env = module_command(source, "rebuild", "--out", work / "rebuilt", "--embed-uninstaller",
-                               copies / uninstallers[0], *options, *(["--game-files", game] if game else []), "--",
-                               *manifest.options)
+                               copies / shape.uninstaller, *epoch, *(["--game-files", game] if game else []), "--",
+                               *options)
     if not run(argv, cwd=source, env=env, log=work / "rebuild.log", check=False):
         raise ReleaseError(f"the rebuild of {commit} failed: {_said(work / 'rebuild.log')}")
     for f in manifest.files:

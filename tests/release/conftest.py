@@ -165,15 +165,50 @@ def pki(tmp_path_factory):
         authority.server.kill()
 
 
+VERSION, PRODUCT, COMPANY, HOST = "2.1.0.0", "Sky Quest", "Sky Games", "play.game.example"
+OPTIONS = [f"-DLAUNCHER_EXE_NAME={NAME}", f"-DLAUNCHER_VERSION={VERSION}", f"-DLAUNCHER_PRODUCT_NAME={PRODUCT}",
+           f"-DLAUNCHER_COMPANY={COMPANY}"]
+STAND_IN = """const char variant[] = VARIANT;
+const unsigned short address[] = u"https://" HOST "/partner/iframe/10?cid=ru";
+void start(void) { }
+"""
+VERSION_RESOURCE = """1 VERSIONINFO
+FILEVERSION {commas}
+PRODUCTVERSION {commas}
+BEGIN
+  BLOCK "StringFileInfo"
+  BEGIN
+    BLOCK "040904B0"
+    BEGIN
+      VALUE "CompanyName", "{company}"
+      VALUE "ProductName", "{product}"
+      VALUE "ProductVersion", "{version}"
+    END
+  END
+END
+"""
+
+
+def stand_in(folder, name, *, console=False, host=HOST, version=VERSION, product=PRODUCT):
+    """A small PE file branded as the release's programs are, finished as the
+    release finishes its installer."""
+    (folder / "program.c").write_text(STAND_IN)
+    (folder / "version.rc").write_text(VERSION_RESOURCE.format(
+        commas=version.replace(".", ","), company=COMPANY, product=product, version=version))
+    tool("i686-w64-mingw32-windres", folder / "version.rc", "-O", "coff", "-o", folder / "version.o")
+    tool("i686-w64-mingw32-gcc", "-O2", "-s", "-nostdlib", "-Wl,-e,_start", "-Wl,--subsystem," +
+         ("console" if console else "windows"), f'-DVARIANT="{name}"', f'-DHOST="{host}"', "-o", folder / name,
+         folder / "program.c", folder / "version.o")
+    installer.finish_pe(folder / name)
+
+
 @pytest.fixture(scope="session")
 def unsigned_programs(tmp_path_factory):
-    """Four small PE files, finished as the release finishes its installer."""
+    """The four programs, each of its role: the doctor a console program, the
+    others GUI programs, the launcher opening the manifest's host."""
     folder = tmp_path_factory.mktemp("programs")
-    (folder / "program.c").write_text("const char variant[] = VARIANT;\nvoid start(void) { }\n")
-    for n, name in enumerate(PROGRAMS):
-        tool("i686-w64-mingw32-gcc", "-O2", "-s", "-nostdlib", "-Wl,-e,_start", f'-DVARIANT="{name}"', "-o",
-             folder / name, folder / "program.c")
-        installer.finish_pe(folder / name)
+    for name in PROGRAMS:
+        stand_in(folder, name, console=name.endswith("-doctor.exe"))
     return folder
 
 
@@ -191,8 +226,8 @@ def genuine(tmp_path_factory, pki, unsigned_programs):
                                            time_stamp=signing.time_text(stamp)))
     head = subprocess.run(["git", "-C", ROOT, "rev-parse", "HEAD"], capture_output=True, text=True).stdout.strip()
     manifest = manifests.Manifest(
-        format=manifests.FORMAT, version="2.1.0.0", commit=head, uncommitted_changes=False, host="play.game.example",
-        source_date_epoch=1765000000, makensis=installer.makensis_version(), options=[f"-DLAUNCHER_EXE_NAME={NAME}"],
+        format=manifests.FORMAT, version=VERSION, commit=head, uncommitted_changes=False, host=HOST,
+        source_date_epoch=1765000000, makensis=installer.makensis_version(), options=OPTIONS,
         game_files=[], signer=manifests.Signer(subject="O=Sky Games,CN=Sky Games Test", sha256=pki.fingerprint("publisher")),
         files=files)
     (folder / manifests.MANIFEST).write_text(manifest.dumps())

@@ -1,10 +1,13 @@
 """manifest.json read strictly: each row one way a document is refused."""
 import json
+import re
 
 import pytest
+from conftest import ROOT
 
 from release import manifest as manifests
 from release.common import ReleaseError
+from release.names import BRANDING_DEFAULTS
 
 
 def edit(change):
@@ -42,6 +45,8 @@ REFUSED = [
     ("a game file above the folder", edit(lambda d: d["game_files"].append({"path": "../x", "sha256": "0" * 64})),
      "game_files[0].path ('../x') is not a relative path"),
     ("no files", edit(lambda d: d.update(files=[])), "lists no file"),
+    ("an icon that is not .ico", edit(lambda d: d.update(icon={"name": "skyquest.exe", "size": 1, "sha256": "0" * 64})),
+     "icon.name ('skyquest.exe') does not end in .ico"),
 ]
 
 
@@ -56,3 +61,10 @@ def test_refused(genuine, make, expected):
 def test_what_the_release_writes_reads_back(genuine):
     read = manifests.loads((genuine / manifests.MANIFEST).read_bytes())
     assert manifests.loads(read.dumps().encode()) == read
+
+
+def test_branding_defaults_are_the_builds():
+    """What the verifier takes for an option the manifest leaves out is what CMake builds."""
+    cmake = (ROOT / "CMakeLists.txt").read_text() + (ROOT / "cmake" / "branding.cmake").read_text()
+    built = dict(re.findall(r'^set\((LAUNCHER_[A-Z_]+) "([^"]*)" CACHE', cmake, re.MULTILINE))
+    assert {name: built[name] for name in BRANDING_DEFAULTS} == BRANDING_DEFAULTS

@@ -259,6 +259,20 @@ def test_verify_release_holds_a_token_signed_release_rebuilt_from_its_commit(tok
     assert not clean or "rebuilt from its commit" in done.stdout, done.stdout
 
 
+def test_verify_release_rebuilds_with_the_icon_the_release_carries(branded, pki, game):
+    """The icon came from outside the checkout: the release carries it, and a rebuild uses only that copy."""
+    m, _ = manifest(branded / "dist")
+    assert m["icon"]["name"] == f"{BRANDED}.ico" and not any("LAUNCHER_ICON" in o for o in m["options"])
+    assert (branded / "dist" / f"{BRANDED}.ico").read_bytes() == (branded / "branded.ico").read_bytes()
+    clean = not subprocess.run(["git", "status", "--porcelain"], cwd=ROOT, capture_output=True, text=True).stdout
+    env = {"LAUNCHER_SIGN_ROOTS": str(pki.dir / "self-signed.pem"), "LAUNCHER_SIGNER": pki.fingerprint("self-signed"),
+           "LAUNCHER_ALLOW_UNSTAMPED": "1", "LAUNCHER_GAME_FILES": game}
+    done = subprocess.run([ROOT / "scripts" / "verify-release.sh", branded / "dist", *(["--rebuild"] if clean else [])],
+                          capture_output=True, text=True, env=dict(os.environ, **env))
+    assert done.returncode == 0 and done.stdout.rstrip().endswith("everything holds"), done.stdout + done.stderr
+    assert not clean or "rebuilt from its commit" in done.stdout, done.stdout
+
+
 def test_verify_release_names_one_changed_byte(token_release, pki, game, tmp_path):
     changed = tmp_path / "changed"
     shutil.copytree(token_release, changed)
@@ -267,4 +281,4 @@ def test_verify_release_names_one_changed_byte(token_release, pki, game, tmp_pat
     (changed / "gamestart.exe").write_bytes(data)
     done = verify_release(pki, changed, game)
     assert done.returncode != 0 and done.stderr == \
-        "verify-release: gamestart.exe does not match its size and hash in manifest.json\n", done.stderr
+        "verify-release: gamestart.exe does not match its hash in manifest.json\n", done.stderr

@@ -1,12 +1,14 @@
 """verify-release against tampered copies of a genuine release: each row one
 thing a release's maker might slip past a reviewer, refused with one line."""
 import os
+import struct
 import subprocess
 
 import pytest
-from conftest import NAME, ROOT, sign
+from asn1crypto import cms, core
+from conftest import NAME, ROOT, sign, stand_in
 
-from release import __main__ as tool, verify
+from release import __main__ as tool, installer, programs, signing, verify
 
 SETUP, DOCTOR, LAUNCHER = f"{NAME}-setup.exe", f"{NAME}-doctor.exe", f"{NAME}.exe"
 
@@ -21,14 +23,50 @@ class Tamper:
         self.release.entry(old)["name"] = new
         self.release.write()
 
-    def resign(self, name, **how):
+    def resign(self, name, source=None, **how):
         os.unlink(self.dir / name)
-        sign(self.pki, self.programs / name, self.dir / name, **how)
+        sign(self.pki, source or self.programs / name, self.dir / name, **how)
         self.release.relist(name)
+        self.release.entry(name)["time_stamp"] = signing.time_text(signing.stamped_at(
+            signing.read_signature(self.dir / name)))
         self.release.write()
 
     def sums(self, text):
         (self.dir / "SHA256SUMS").write_text(text)
+
+    def rebuilt(self, name, **branding):
+        """name replaced by a stand-in built otherwise, signed as the publisher would."""
+        folder = self.tmp / "other"
+        folder.mkdir()
+        stand_in(folder, name, **branding)
+        self.resign(name, folder / name, stamp=self.pki.authority.url)
+
+    def option(self, option):
+        self.release.manifest["options"].append(option)
+        self.release.write()
+        return ["--rebuild"]
+
+    def attribute(self, name, where, oid, value):
+        """name's signature with one attribute more, the file finished as signing finishes it."""
+        path = self.dir / name
+        data = path.read_bytes()
+        offset = installer.pefile.PE(data=data, fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY[4].VirtualAddress
+        length = struct.unpack_from("<I", data, offset)[0]
+        info = cms.ContentInfo.load(data[offset + 8:offset + length])
+        signer = info["content"]["signer_infos"][0]
+        held = [] if isinstance(signer[where], core.Void) else list(signer[where])
+        signer[where] = cms.CMSAttributes([*held, cms.CMSAttribute({"type": oid, "values": [value]})])
+        signed = info["content"]
+        signed["signer_infos"] = cms.SignerInfos([signer])  # each level re-encoded, the rest kept as it is
+        info["content"] = signed
+        der = info.dump()
+        der += bytes(-(len(der) + 8) % 8)
+        pe = installer.pefile.PE(data=data[:offset] + struct.pack("<IHH", 8 + len(der), 0x200, 2) + der)
+        pe.OPTIONAL_HEADER.DATA_DIRECTORY[4].Size = 8 + len(der)
+        path.write_bytes(pe.write())
+        installer.finish_pe(path)
+        self.release.relist(name)
+        self.release.write()
 
 
 def _first_sum(t):
@@ -67,10 +105,21 @@ def _pull_request_commit(t):
     return ["--rebuild"]
 
 
-def _option(t):
-    t.release.manifest["options"].append("-DCMAKE_CXX_COMPILER_LAUNCHER=touch")
+def _fifth_program(t):
+    """The genuine doctor again, under a name Windows elevates."""
+    (t.dir / f"{NAME}-update.exe").write_bytes((t.dir / DOCTOR).read_bytes())
+    t.release.manifest["files"].append(dict(t.release.entry(DOCTOR), name=f"{NAME}-update.exe"))
     t.release.write()
-    return ["--rebuild"]
+
+
+def _changed_while_checked(t):
+    check = programs.check_program
+
+    def and_then_change(path, role, shape):
+        check(path, role, shape)
+        with open(t.dir / DOCTOR, "ab") as f:
+            f.write(b"\0")
+    t.monkeypatch.setattr(programs, "check_program", and_then_change)
 
 
 def _old_manifest(t):
@@ -105,7 +154,7 @@ REFUSED = [
      f"gives {LAUNCHER} another hash than manifest.json"),
     # The bytes: read once, no larger than 2 GiB.
     ("one byte changed", lambda t: _change_byte(t.dir / DOCTOR),
-     f"{DOCTOR} does not match its size and hash in manifest.json"),
+     f"{DOCTOR} does not match its hash in manifest.json"),
     ("larger than 2 GiB", lambda t: os.truncate(t.dir / SETUP, (2 << 30) + 1), f"{SETUP} is larger than 2147483648 bytes"),
     # Who signed: the caller's roots and pinned signer, both or neither.
     ("roots without a signer", lambda t: t.monkeypatch.delenv("LAUNCHER_SIGNER"),
@@ -125,8 +174,35 @@ REFUSED = [
      f"{DOCTOR} has a time stamp that does not verify against LAUNCHER_SIGN_ROOTS"),
     # A rebuild runs nothing the caller does not already trust.
     ("rebuild: a commit outside the trusted history", _pull_request_commit, "which is not in the history of HEAD"),
-    ("rebuild: an option other than branding", _option,
+    ("rebuild: an option other than branding", lambda t: t.option("-DCMAKE_CXX_COMPILER_LAUNCHER=touch"),
      "passes '-DCMAKE_CXX_COMPILER_LAUNCHER=touch' to the build, which is not a branding option"),
+    # A release is four programs, each of its role, branded as its options say.
+    ("a fifth signed program", _fifth_program,
+     f"lists {NAME}-update.exe, which is not one of the release's four programs"),
+    ("the doctor built as a GUI program", lambda t: t.rebuilt(DOCTOR),
+     f"{DOCTOR} is not a console program, as the doctor is"),
+    ("a launcher that opens another host", lambda t: t.rebuilt(LAUNCHER, host="play.rogue.example"),
+     f"{LAUNCHER} does not open https://play.game.example/, the host manifest.json names"),
+    # A signature holds what osslsigncode signs, and nothing unsigned but one time stamp.
+    ("a blob in the unsigned attributes",
+     lambda t: t.attribute(SETUP, "unsigned_attrs", "1.3.6.1.4.1.55555.1", core.OctetString(os.urandom(65536))),
+     f"{SETUP} carries an unsigned attribute 1.3.6.1.4.1.55555.1, which no signature covers"),
+    ("a signed attribute of its own", lambda t: t.attribute(LAUNCHER, "signed_attrs", "1.3.6.1.4.1.55555.2",
+                                                            core.UTF8String("run elevated")),
+     f"{LAUNCHER} carries signed attributes other than the five a signature holds: 1.3.6.1.4.1.55555.2"),
+    # The verdict is about the bytes read.
+    ("a hard link to a file elsewhere", lambda t: os.link(t.dir / LAUNCHER, t.tmp / "elsewhere.exe"),
+     f"{LAUNCHER} has 2 links"),
+    ("a file changed while it was checked", _changed_while_checked, f"{DOCTOR} in"),
+    # A rebuild reads nothing but its commit and the release.
+    ("rebuild: an icon outside the checkout", lambda t: t.option(f"-DLAUNCHER_ICON={t.tmp / 'own.ico'}"),
+     "the path is not a path relative to the checkout"),
+    ("rebuild: an icon path that climbs out", lambda t: t.option("-DLAUNCHER_ICON=res/../../own.ico"),
+     "the path is not a plain relative path inside the checkout"),
+    # Hostile structure ends in one line.
+    ("a manifest nested 200,000 arrays deep",
+     lambda t: (t.dir / "manifest.json").write_text("[" * 200000 + "]" * 200000),
+     "manifest.json nests its values deeper than a manifest does"),
 ]
 
 
@@ -155,6 +231,18 @@ def _unstamped(t):
     t.monkeypatch.setenv("LAUNCHER_ALLOW_UNSTAMPED", "1")
 
 
+def _read_only_copy(t):
+    copy = t.tmp / "Релиз Sky Quest 2"
+    subprocess.run(["cp", "-a", t.dir, copy], check=True)
+    copy.chmod(0o555)
+    t.release.dir = copy
+
+
+def _game_files_listed(t):
+    t.release.manifest["game_files"] = [{"path": "play.url", "sha256": "0" * 64}]
+    t.release.write()
+
+
 HOLDS = [
     ("a renewal pinned beside it, colons and lower case", lambda t: t.monkeypatch.setenv(
         "LAUNCHER_SIGNER", t.pki.fingerprint("other") + ", " + ":".join(
@@ -163,6 +251,10 @@ HOLDS = [
     ("unstamped, allowed", _unstamped, "everything holds"),
     ("nothing pinned", lambda t: [t.monkeypatch.delenv(v) for v in ("LAUNCHER_SIGN_ROOTS", "LAUNCHER_SIGNER")],
      "consistent, but no signature was checked"),
+    ("copied with cp -a to a read-only folder, spaces and Cyrillic", _read_only_copy, "everything holds"),
+    ("SHA256SUMS in binary mode", lambda t: t.sums((t.dir / "SHA256SUMS").read_text().replace("  ", " *")),
+     "everything holds"),
+    ("game files, no rebuild", _game_files_listed, "the game's files in the installer (1) were not checked"),
 ]
 
 
@@ -171,3 +263,12 @@ def test_holds(release, pki, unsigned_programs, pinned, monkeypatch, tmp_path, c
     setting(Tamper(release, pki, unsigned_programs, monkeypatch, tmp_path))
     status, out, err = verify_release(release, capsys)
     assert (status, err) == (0, "") and out.count("\n") == 1 and expected in out, out + err
+
+
+def test_signed_attributes_are_those_osslsigncode_writes(genuine):
+    """The allow-list, against a file osslsigncode signed here."""
+    data = (genuine / LAUNCHER).read_bytes()
+    offset = installer.pefile.PE(data=data, fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY[4].VirtualAddress
+    length = struct.unpack_from("<I", data, offset)[0]
+    signer = cms.ContentInfo.load(data[offset + 8:offset + length])["content"]["signer_infos"][0]
+    assert sorted(a["type"].dotted for a in signer["signed_attrs"]) == sorted(signing.SIGNED_ATTRIBUTES)
