@@ -23,6 +23,9 @@
 #   LAUNCHER_SIGN_ROOTS          PEM file of the roots signatures and time stamps must
 #                                reach; without it, the system's CA bundle
 #
+# An icon from outside the checkout travels in the release as NAME.ico,
+# listed with its hash, so that a rebuild reads only its commit and the release.
+#
 # dist/ is replaced only when everything succeeded; any refusal or failure
 # prints one line starting "release:" and exits non-zero. The work is done
 # by the release tool in release/.
