@@ -37,9 +37,11 @@ CRCCheck on
 !define DOCTOR "${NAME}-doctor.exe"
 !define UNINSTALL_EXE "${NAME}-uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${IDENTITY}"
-; What installs wrote, by exact name: files under the folder, files an
-; update moved aside, and shortcuts. Kept apart from the Apps & features
-; entry, which an uninstall removes at once.
+; What installs wrote, by exact name: files under the folder (each with the
+; generation of the install that wrote it, then its size and last-write time
+; as written: "G|SIZE:HIGH:LOW"), files an update moved aside, and shortcuts
+; (by their name under their known folder: "Desktop\..." or "Programs\...").
+; Kept apart from the Apps & features entry, which an uninstall removes at once.
 !define OWN_KEY "Software\${IDENTITY}"
 !define FILES_KEY "${OWN_KEY}\Installed files"
 !define MOVED_KEY "${OWN_KEY}\Moved aside"
@@ -49,6 +51,9 @@ CRCCheck on
 ; good once the number is not the one it started with.
 !define GENERATION "Generation"
 !define MUTEX "Local\${IDENTITY} setup"
+; The doctor's shortcut in every language an install may have named it.
+!define DOCTOR_LINK_EN "${FOLDER} - report for support"
+!define DOCTOR_LINK_RU "${FOLDER} - отчёт для поддержки"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -69,6 +74,8 @@ VIFileVersion "${VERSION}"
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "$(PlayNow)"
 !define MUI_FINISHPAGE_RUN_FUNCTION PlayNow
+; Told another folder while the game lies whole in its own: refused there.
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -87,31 +94,76 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 !endif
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${COPYRIGHT}"
 
-LangString CannotWrite ${LANG_ENGLISH} "Setup could not write $0. Nothing else was changed after it. Close the game, then run setup again."
-LangString CannotWrite ${LANG_RUSSIAN} "Программа установки не смогла записать $0. Дальше ничего не изменено. Закройте игру и запустите установку ещё раз."
-LangString DoctorShortcut ${LANG_ENGLISH} "${FOLDER} - report for support"
-LangString DoctorShortcut ${LANG_RUSSIAN} "${FOLDER} - отчёт для поддержки"
+LangString CannotWrite ${LANG_ENGLISH} "Setup could not write $Unwritable. Nothing else was changed after it. Close the game, then run setup again."
+LangString CannotWrite ${LANG_RUSSIAN} "Программа установки не смогла записать $Unwritable. Дальше ничего не изменено. Закройте игру и запустите установку ещё раз."
+LangString DoctorShortcut ${LANG_ENGLISH} "${DOCTOR_LINK_EN}"
+LangString DoctorShortcut ${LANG_RUSSIAN} "${DOCTOR_LINK_RU}"
 LangString PlayNow ${LANG_ENGLISH} "&Play now"
 LangString PlayNow ${LANG_RUSSIAN} "&Играть сейчас"
+LangString AlreadyInstalled ${LANG_ENGLISH} "${PRODUCT} is already installed in $Installed. Nothing was changed. To update it, install it into that folder; to put it elsewhere, uninstall it first."
+LangString AlreadyInstalled ${LANG_RUSSIAN} "${PRODUCT} уже установлена в $Installed. Ничего не изменено. Чтобы обновить игру, установите её в эту папку; чтобы перенести её, сначала удалите её."
 LangString NotInstalled ${LANG_ENGLISH} "${PRODUCT} is not installed. Nothing was changed."
 LangString NotInstalled ${LANG_RUSSIAN} "${PRODUCT} не установлена. Ничего не изменено."
-LangString NotThisFolder ${LANG_ENGLISH} "This uninstaller is a copy: ${PRODUCT} is installed in $0. Nothing was changed. Uninstall the game from Apps & features, or with the uninstaller in its folder."
-LangString NotThisFolder ${LANG_RUSSIAN} "Эта программа удаления — копия: ${PRODUCT} установлена в $0. Ничего не изменено. Удалите игру в разделе «Приложения», или программой удаления из её папки."
+LangString NotThisFolder ${LANG_ENGLISH} "This uninstaller is a copy: ${PRODUCT} is installed in $Installed. Nothing was changed. Uninstall the game from Apps & features, or with the uninstaller in its folder."
+LangString NotThisFolder ${LANG_RUSSIAN} "Эта программа удаления — копия: ${PRODUCT} установлена в $Installed. Ничего не изменено. Удалите игру в разделе «Приложения», или программой удаления из её папки."
+LangString NoInstallHere ${LANG_ENGLISH} "This uninstaller is not in the folder of ${PRODUCT}. Nothing was changed. Run the uninstaller that is in the game's folder."
+LangString NoInstallHere ${LANG_RUSSIAN} "Эта программа удаления находится не в папке ${PRODUCT}. Ничего не изменено. Запустите программу удаления из папки игры."
 
 ; The uninstaller goes inside the installer as it is once this command
 ; succeeds; without "= 0" a failure would be ignored.
 !uninstfinalize '"${FINISH_UNINSTALLER}" "%1"' = 0
 
+; Values pass through these, never through a register: each function names
+; what it reads and what it answers.
 Var Mutex
-Var Generation  ; the number this install wrote, or the one the uninstaller started with
-Var Leftover    ; a free name for a file that is in use
+Var Generation    ; the number this install wrote, or the one the uninstaller started with
+Var Installed     ; the folder the installs recorded
+Var Holds         ; HoldsInstall's answer
+Var Folder        ; HoldsInstall's folder
+Var Unwritable    ; what could not be written
+Var Target        ; a file's name under the folder, as the installer writes it
+Var Write         ; 1: the file is ours to write or delete; 0: the player changed it
+Var Leftover      ; a free name for a file that is in use
+Var Name          ; a recorded name
+Var Safe          ; SafeName's answer
+Var RecordGeneration
+Var RecordStamp
+Var StampOf       ; Stamp's file
+Var Stamp         ; its answer
+Var Kind          ; which records Forget deletes: files, leftovers, moved or shortcuts
+Var RecordKey     ; the key of those records
+Var Keep1         ; shortcuts Forget keeps
+Var Keep2
+Var Keep3
+Var InUse         ; Forget's answer: recorded files still there, in use
+Var Link          ; a shortcut's path
+Var IsOurs        ; ShortcutIsOurs' answer
+Var Index
+Var Parent
+Var Char
+Var Pos
+Var Scratch
+Var Scratch2
+Var Com
+Var Com2
 
 ; Fails the install: a message for a player who watches, a non-zero exit code
-; for a silent one. $0: what could not be written.
+; for a silent one. $Unwritable: what could not be written.
 !macro Fail
   MessageBox MB_ICONSTOP|MB_OK "$(CannotWrite)" /SD IDOK
   SetErrorLevel 2
   Quit
+!macroend
+
+; Writes a record, failing the install when it cannot: a lost record is a
+; file no uninstaller can ever delete.
+!macro Record KEY NAME VALUE
+  ClearErrors
+  WriteRegStr HKCU "${KEY}" "${NAME}" "${VALUE}"
+  ${If} ${Errors}
+    StrCpy $Unwritable "HKEY_CURRENT_USER\${KEY}"
+    !insertmacro Fail
+  ${EndIf}
 !macroend
 
 !macro Lock
@@ -125,91 +177,268 @@ Var Leftover    ; a free name for a file that is in use
   System::Call 'kernel32::CloseHandle(p $Mutex) i'
 !macroend
 
-; A name read back from the registry is checked before anything is deleted
-; by it. $R0: the name, relative to the folder it lies in; answers $R1: 1
-; when it is a plain relative name (no "..", drive, colon or wildcard).
 ; What both the installer and the uninstaller do.
 !macro SharedFunctions UN
+; A name read back from the registry is checked before anything is deleted
+; by it. $Name, relative to the folder it lies in; answers $Safe: 1 when it
+; is a plain relative name (no "..", drive, colon or wildcard).
 Function ${UN}SafeName
-  StrCpy $R1 0
-  StrCpy $R2 $R0 1
-  ${If} $R0 == ""
-  ${OrIf} $R2 == "\"
-  ${OrIf} $R2 == "/"
+  StrCpy $Safe 0
+  StrCpy $Char $Name 1
+  ${If} $Name == ""
+  ${OrIf} $Char == "\"
+  ${OrIf} $Char == "/"
     Return
   ${EndIf}
-  StrCpy $R2 0
+  StrCpy $Pos 0
   ${Do}
-    StrCpy $R3 $R0 1 $R2
-    ${IfThen} $R3 == "" ${|} ${ExitDo} ${|}
-    StrCpy $R4 $R0 2 $R2
-    ${If} $R4 == ".."
-    ${OrIf} $R3 == ":"
-    ${OrIf} $R3 == "*"
-    ${OrIf} $R3 == "?"
-    ${OrIf} $R3 == "<"
-    ${OrIf} $R3 == ">"
-    ${OrIf} $R3 == '"'
-    ${OrIf} $R3 == "|"
+    StrCpy $Char $Name 1 $Pos
+    ${IfThen} $Char == "" ${|} ${ExitDo} ${|}
+    StrCpy $Scratch $Name 2 $Pos
+    ${If} $Scratch == ".."
+    ${OrIf} $Char == ":"
+    ${OrIf} $Char == "*"
+    ${OrIf} $Char == "?"
+    ${OrIf} $Char == "<"
+    ${OrIf} $Char == ">"
+    ${OrIf} $Char == '"'
+    ${OrIf} $Char == "|"
       Return
     ${EndIf}
-    IntOp $R2 $R2 + 1
+    IntOp $Pos $Pos + 1
   ${Loop}
-  StrCpy $R1 1
+  StrCpy $Safe 1
 FunctionEnd
 
-; Deletes the shortcuts installs recorded but those in $R6, $R7 and $R8
-; (the ones an install keeps), and forgets them. A recorded shortcut is
-; deleted only where installs put shortcuts: the Desktop and the product's
-; Start-menu folder.
-Function ${UN}DeleteShortcuts
-  StrCpy $2 0
+; $StampOf's size and last-write time, "SIZE:HIGH:LOW"; answers $Stamp, ""
+; when there is no such file.
+Function ${UN}Stamp
+  StrCpy $Stamp ""
+  ClearErrors
+  GetFileTime $StampOf $Scratch $Scratch2
+  ${IfThen} ${Errors} ${|} Return ${|}
+  FileOpen $Com $StampOf r
+  ${IfThen} ${Errors} ${|} Return ${|}
+  FileSeek $Com 0 END $Stamp
+  FileClose $Com
+  StrCpy $Stamp "$Stamp:$Scratch:$Scratch2"
+FunctionEnd
+
+; The record of the file $Name: answers $RecordGeneration and $RecordStamp,
+; both "" when there is none or an earlier version wrote it without them.
+Function ${UN}ReadRecord
+  StrCpy $RecordGeneration ""
+  StrCpy $RecordStamp ""
+  ReadRegStr $Scratch HKCU "${FILES_KEY}" $Name
+  StrCpy $Pos 0
   ${Do}
-    EnumRegValue $1 HKCU "${SHORTCUTS_KEY}" $2
-    ${IfThen} $1 == "" ${|} ${ExitDo} ${|}
-    ${If} $1 == $R6
-    ${OrIf} $1 == $R7
-    ${OrIf} $1 == $R8
-      IntOp $2 $2 + 1
-      ${Continue}
+    StrCpy $Char $Scratch 1 $Pos
+    ${IfThen} $Char == "" ${|} ${ExitDo} ${|}
+    ${If} $Char == "|"
+      StrCpy $RecordGeneration $Scratch $Pos
+      IntOp $Pos $Pos + 1
+      StrCpy $RecordStamp $Scratch "" $Pos
+      ${ExitDo}
     ${EndIf}
-    ${ForEach} $3 0 1 + 1
-      ${If} $3 == 0
-        StrCpy $4 "$DESKTOP\"
-      ${Else}
-        StrCpy $4 "$SMPROGRAMS\${FOLDER}\"
+    IntOp $Pos $Pos + 1
+  ${Loop}
+FunctionEnd
+
+; Whether the file $Name in the folder is ours to replace or delete: answers
+; $Write 0 for a game file without a version resource (neither .exe nor
+; .dll) whose size or time is not what the install recorded, as Windows
+; Installer keeps a changed file that has no version: the player changed it.
+Function ${UN}Ours
+  StrCpy $Write 1
+  StrCpy $Scratch $Name "" -4
+  ${If} $Scratch == ".exe"
+  ${OrIf} $Scratch == ".dll"
+    Return
+  ${EndIf}
+  Call ${UN}ReadRecord
+  ${IfThen} $RecordStamp == "" ${|} Return ${|}
+  StrCpy $StampOf "$INSTDIR\$Name"
+  Call ${UN}Stamp
+  ${If} $Stamp != ""
+  ${AndIf} $Stamp != $RecordStamp
+    StrCpy $Write 0
+  ${EndIf}
+FunctionEnd
+
+; Whether $Folder holds our install: its launcher and doctor are the ones an
+; install recorded (size and last-write time; where an earlier version
+; recorded neither, that they are there). The uninstaller never counts: every
+; copy of it is alike. Answers $Holds, 1 or 0.
+Function ${UN}HoldsInstall
+  StrCpy $Holds 0
+  ${IfThen} $Folder == "" ${|} Return ${|}
+  ${ForEach} $Index 0 1 + 1
+    ${If} $Index == 0
+      StrCpy $Name "${LAUNCHER}"
+    ${Else}
+      StrCpy $Name "${DOCTOR}"
+    ${EndIf}
+    Call ${UN}ReadRecord
+    StrCpy $StampOf "$Folder\$Name"
+    Call ${UN}Stamp
+    ${IfThen} $Stamp == "" ${|} Return ${|}
+    ${If} $RecordStamp != ""
+    ${AndIf} $RecordStamp != $Stamp
+      Return
+    ${EndIf}
+  ${Next}
+  StrCpy $Holds 1
+FunctionEnd
+
+; Whether the shortcut $Link starts our launcher or doctor, in the folder
+; this runs for or in the recorded one; its target read through
+; IShellLinkW::GetPath, compared without regard to case. Answers $IsOurs.
+Function ${UN}ShortcutIsOurs
+  StrCpy $IsOurs 0
+  ${IfNot} ${FileExists} $Link
+    Return
+  ${EndIf}
+  StrCpy $Scratch ""
+  ; One value out of each call, on the stack.
+  System::Call "ole32::CoCreateInstance(g '{00021401-0000-0000-C000-000000000046}', p 0, i 1, g '{000214F9-0000-0000-C000-000000000046}', *p .s) i"
+  Pop $Com
+  ${If} $Com != 0
+    System::Call "$Com->0(g '{0000010b-0000-0000-C000-000000000046}', *p .s) i"  ; QueryInterface: IPersistFile
+    Pop $Com2
+    ${If} $Com2 != 0
+      Push $Link
+      System::Call "$Com2->5(w s, i 0) i .s"  ; IPersistFile::Load, read only
+      Pop $Scratch2
+      ${If} $Scratch2 == 0
+        System::Call "$Com->3(w .s, i ${NSIS_MAX_STRLEN}, p 0, i 0) i"  ; IShellLinkW::GetPath
+        Pop $Scratch
       ${EndIf}
-      StrLen $5 $4
-      StrCpy $6 $1 $5
-      StrCpy $R0 $1 "" $5
-      Call ${UN}SafeName
-      ${If} $6 == $4
-      ${AndIf} $R1 == 1
-        Delete "$1"
+      System::Call "$Com2->2()"
+    ${EndIf}
+    System::Call "$Com->2()"
+  ${EndIf}
+  ${If} $Scratch == ""
+    Return
+  ${EndIf}
+  ${If} $Scratch == "$INSTDIR\${LAUNCHER}"
+  ${OrIf} $Scratch == "$INSTDIR\${DOCTOR}"
+    StrCpy $IsOurs 1
+  ${ElseIf} $Installed != ""
+    ${If} $Scratch == "$Installed\${LAUNCHER}"
+    ${OrIf} $Scratch == "$Installed\${DOCTOR}"
+      StrCpy $IsOurs 1
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; Where the recorded shortcut $Name lies now: under the known folder its
+; record names, looked up as Windows says today; an earlier version's
+; record of a whole path counts only where installs put shortcuts. Answers
+; $Link, "" when it is nowhere we would touch.
+Function ${UN}LinkPath
+  StrCpy $Link ""
+  StrCpy $Scratch $Name 8
+  ${If} $Scratch == "Desktop\"
+    StrCpy $Scratch $Name "" 8
+    StrCpy $Link "$DESKTOP\$Scratch"
+  ${Else}
+    StrCpy $Scratch $Name 9
+    ${If} $Scratch == "Programs\"
+      StrCpy $Scratch $Name "" 9
+      StrCpy $Link "$SMPROGRAMS\$Scratch"
+    ${EndIf}
+  ${EndIf}
+  ${If} $Link == ""
+    ${ForEach} $Index 0 1 + 1
+      ${If} $Index == 0
+        StrCpy $Scratch2 "$DESKTOP\"
+      ${Else}
+        StrCpy $Scratch2 "$SMPROGRAMS\${FOLDER}\"
+      ${EndIf}
+      StrLen $Pos $Scratch2
+      StrCpy $Scratch $Name $Pos
+      ${If} $Scratch == $Scratch2
+        StrCpy $Link $Name
       ${EndIf}
     ${Next}
-    DeleteRegValue HKCU "${SHORTCUTS_KEY}" $1
-  ${Loop}
+    ${IfThen} $Link == "" ${|} Return ${|}
+  ${EndIf}
+  StrCpy $Scratch $Link
+  StrCpy $Name $Link "" 3  ; past the drive: no ".." or wildcard after it
+  Call ${UN}SafeName
+  StrCpy $Link $Scratch
+  ${IfThen} $Safe != 1 ${|} StrCpy $Link "" ${|}
 FunctionEnd
 
-; Deletes the files updates moved aside, by their recorded names, and
-; forgets those that are gone; answers in $3 how many are still in use.
-Function ${UN}DeleteMovedAside
-  StrCpy $2 0
-  StrCpy $3 0
+; The one place recorded names are deleted by, whatever the record:
+;   files      installed files (the uninstaller's own file, run in place, stays)
+;   leftovers  installed files an earlier version wrote and this one does not
+;   moved      files an update moved aside
+;   shortcuts  shortcuts, but $Keep1..$Keep3 (those this install keeps), and
+;              only where their target is ours
+; A file the player changed is kept and forgotten; a file still there (in
+; use) stays recorded, and is counted in $InUse.
+Function ${UN}Forget
+  StrCpy $InUse 0
+  ${If} $Kind == "moved"
+    StrCpy $RecordKey "${MOVED_KEY}"
+  ${ElseIf} $Kind == "shortcuts"
+    StrCpy $RecordKey "${SHORTCUTS_KEY}"
+  ${Else}
+    StrCpy $RecordKey "${FILES_KEY}"
+  ${EndIf}
+  StrCpy $Index 0
   ${Do}
-    EnumRegValue $R0 HKCU "${MOVED_KEY}" $2
-    ${IfThen} $R0 == "" ${|} ${ExitDo} ${|}
-    Call ${UN}SafeName
-    ${If} $R1 == 1
-      Delete "$INSTDIR\$R0"
-      ${If} ${FileExists} "$INSTDIR\$R0"
-        IntOp $3 $3 + 1
-        IntOp $2 $2 + 1
+    EnumRegValue $Name HKCU $RecordKey $Index
+    ${IfThen} $Name == "" ${|} ${ExitDo} ${|}
+    StrCpy $Target $Name  ; the record's name, whatever the calls below do to $Name
+    ${If} $Kind == "shortcuts"
+      ${If} $Name == $Keep1
+      ${OrIf} $Name == $Keep2
+      ${OrIf} $Name == $Keep3
+        IntOp $Index $Index + 1
+        ${Continue}
+      ${EndIf}
+      Push $Index
+      Call ${UN}LinkPath
+      ${If} $Link != ""
+        Call ${UN}ShortcutIsOurs
+        ${IfThen} $IsOurs == 1 ${|} Delete $Link ${|}
+      ${EndIf}
+      Pop $Index
+      DeleteRegValue HKCU "${SHORTCUTS_KEY}" $Target
+      ${Continue}
+    ${EndIf}
+    ${If} $Kind == "leftovers"
+      Call ${UN}ReadRecord
+      ${If} $RecordGeneration == $Generation
+        IntOp $Index $Index + 1
         ${Continue}
       ${EndIf}
     ${EndIf}
-    DeleteRegValue HKCU "${MOVED_KEY}" $R0
+    Call ${UN}SafeName
+    ${If} $Safe != 1
+    ${OrIf} "$INSTDIR\$Target" == $EXEPATH
+      IntOp $Index $Index + 1
+      ${Continue}
+    ${EndIf}
+    StrCpy $Write 1
+    ${IfThen} $Kind != "moved" ${|} Call ${UN}Ours ${|}
+    ${If} $Write == 1
+      Delete "$INSTDIR\$Target"
+      ${If} ${FileExists} "$INSTDIR\$Target"
+        IntOp $InUse $InUse + 1
+        IntOp $Index $Index + 1
+        ${Continue}
+      ${EndIf}
+      ${GetParent} "$INSTDIR\$Target" $Parent
+      ${DoWhile} $Parent != $INSTDIR
+        ${IfThen} $Parent == "" ${|} ${ExitDo} ${|}
+        RMDir "$Parent"
+        ${GetParent} "$Parent" $Parent
+      ${Loop}
+    ${EndIf}
+    DeleteRegValue HKCU $RecordKey $Target
   ${Loop}
 FunctionEnd
 !macroend
@@ -218,69 +447,134 @@ FunctionEnd
 
 ; A file of ours that is in use (a running launcher, doctor or game) cannot
 ; be replaced, but it can be renamed: it runs on from its new name, recorded
-; so that the next install or uninstall deletes it, and only it. $0: the
-; file's path under the folder.
+; (before the rename) so that the next install or uninstall deletes it, and
+; only it. $Target: the file's name under the folder.
 Function MoveAside
-  ${IfNot} ${FileExists} "$INSTDIR\$0"
+  ${IfNot} ${FileExists} "$INSTDIR\$Target"
     Return
   ${EndIf}
   ClearErrors
-  Delete "$INSTDIR\$0"
+  Delete "$INSTDIR\$Target"
   ${IfNot} ${Errors}
     Return
   ${EndIf}
   StrCpy $Leftover 1
-  ${While} ${FileExists} "$INSTDIR\$0.$Leftover.old"
+  ${While} ${FileExists} "$INSTDIR\$Target.$Leftover.old"
     IntOp $Leftover $Leftover + 1
   ${EndWhile}
+  !insertmacro Record "${MOVED_KEY}" "$Target.$Leftover.old" ""
   ClearErrors
-  Rename "$INSTDIR\$0" "$INSTDIR\$0.$Leftover.old"
+  Rename "$INSTDIR\$Target" "$INSTDIR\$Target.$Leftover.old"
   ${If} ${Errors}
-    StrCpy $0 "$INSTDIR\$0"
+    StrCpy $Unwritable "$INSTDIR\$Target"
     !insertmacro Fail
   ${EndIf}
-  WriteRegStr HKCU "${MOVED_KEY}" "$0.$Leftover.old" ""
+FunctionEnd
+
+; Before $Target is written: answers $Write 0 when the player changed it
+; (it is kept), else records it, if no install has, and moves it aside if
+; it is in use.
+Function BeforeFile
+  StrCpy $Name $Target
+  Call Ours
+  ${IfThen} $Write == 0 ${|} Return ${|}
+  ClearErrors
+  ReadRegStr $Scratch HKCU "${FILES_KEY}" $Target
+  ${If} ${Errors}
+    !insertmacro Record "${FILES_KEY}" $Target "$Generation|"
+  ${EndIf}
+  Call MoveAside
+FunctionEnd
+
+; After $Target is written (or kept, $Write 0): its record names this
+; install, with the size and time read back from the file as written, or
+; those recorded for a file the player changed.
+Function AfterFile
+  ${If} $Write == 1
+    StrCpy $StampOf "$INSTDIR\$Target"
+    Call Stamp
+  ${Else}
+    StrCpy $Name $Target
+    Call ReadRecord
+    StrCpy $Stamp $RecordStamp
+  ${EndIf}
+  !insertmacro Record "${FILES_KEY}" $Target "$Generation|$Stamp"
 FunctionEnd
 
 ; Installs SOURCE as TARGET (relative to the folder) and records it.
 !macro InstallFile SOURCE TARGET
-  StrCpy $0 "${TARGET}"
-  Call MoveAside
-  ${GetParent} "$INSTDIR\${TARGET}" $1
-  CreateDirectory "$1"
-  ClearErrors
-  File "/oname=$INSTDIR\${TARGET}" "${SOURCE}"
-  ${If} ${Errors}
-    StrCpy $0 "$INSTDIR\${TARGET}"
-    !insertmacro Fail
+  StrCpy $Target "${TARGET}"
+  Call BeforeFile
+  ${If} $Write == 1
+    ${GetParent} "$INSTDIR\${TARGET}" $Parent
+    CreateDirectory "$Parent"
+    ClearErrors
+    File "/oname=$INSTDIR\${TARGET}" "${SOURCE}"
+    ${If} ${Errors}
+      StrCpy $Unwritable "$INSTDIR\${TARGET}"
+      !insertmacro Fail
+    ${EndIf}
   ${EndIf}
-  WriteRegStr HKCU "${FILES_KEY}" "${TARGET}" ""
+  Call AfterFile
 !macroend
 
-; Makes the shortcut LINK to TARGET (under the folder), unless it is there
-; already as an install made it: each one made costs a noticeable part of an
-; update's time. Its record holds what it starts.
-!macro Shortcut LINK TARGET
-  ReadRegStr $1 HKCU "${SHORTCUTS_KEY}" "${LINK}"
+; Makes the shortcut NAME (under its known folder: LINK) to TARGET (under the
+; folder), unless it is there already as an install made it: each one made
+; costs a noticeable part of an update's time. Its record, written first,
+; holds what it starts.
+!macro Shortcut NAME LINK TARGET
+  ReadRegStr $Scratch HKCU "${SHORTCUTS_KEY}" "${NAME}"
   ${IfNot} ${FileExists} "${LINK}"
-  ${OrIf} $1 != "$INSTDIR\${TARGET}"
+  ${OrIf} $Scratch != "$INSTDIR\${TARGET}"
+    !insertmacro Record "${SHORTCUTS_KEY}" "${NAME}" "$INSTDIR\${TARGET}"
     ClearErrors
     CreateShortcut "${LINK}" "$INSTDIR\${TARGET}" "" "$INSTDIR\${LAUNCHER}" 0
     ${If} ${Errors}
-      StrCpy $0 "${LINK}"
+      StrCpy $Unwritable "${LINK}"
       !insertmacro Fail
     ${EndIf}
-    WriteRegStr HKCU "${SHORTCUTS_KEY}" "${LINK}" "$INSTDIR\${TARGET}"
   ${EndIf}
 !macroend
+
+; One install of the game at a time: told another folder (/D=, or the
+; directory page) while the game lies whole in the one installs recorded,
+; setup refuses, naming it, with exit code 2.
+Function RefuseAnotherFolder
+  ReadRegStr $Installed HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${IfThen} $Installed == "" ${|} Return ${|}
+  ${IfThen} $Installed == $INSTDIR ${|} Return ${|}
+  GetFullPathName $Scratch $INSTDIR
+  GetFullPathName $Scratch2 $Installed
+  ${If} $Scratch != ""
+  ${AndIf} $Scratch == $Scratch2
+    Return
+  ${EndIf}
+  StrCpy $Folder $Installed
+  Call HoldsInstall
+  ${IfThen} $Holds != 1 ${|} Return ${|}
+  MessageBox MB_ICONSTOP|MB_OK "$(AlreadyInstalled)" /SD IDOK
+  SetErrorLevel 2
+  ${If} ${Silent}
+    Quit
+  ${EndIf}
+  Abort  ; the directory page stays, for the player to choose the installed folder
+FunctionEnd
 
 Function .onInit
   ; Neither /D= nor an earlier install chose the folder: Windows' own folder
   ; for per-user programs, where it has one (Windows 7 and later).
   ${If} $INSTDIR == "$LOCALAPPDATA\Programs\${FOLDER}"
-    GetKnownFolderPath $0 {5CD7AEE2-2219-4A67-B85D-6C9CE15660CB}
-    ${IfThen} $0 != "" ${|} StrCpy $INSTDIR "$0\${FOLDER}" ${|}
+    GetKnownFolderPath $Scratch {5CD7AEE2-2219-4A67-B85D-6C9CE15660CB}
+    ${IfThen} $Scratch != "" ${|} StrCpy $INSTDIR "$Scratch\${FOLDER}" ${|}
   ${EndIf}
+  ; A silent install shows no page: it is refused here.
+  ${If} ${Silent}
+    Call RefuseAnotherFolder
+  ${EndIf}
+FunctionEnd
+
+Function DirectoryLeave
+  Call RefuseAnotherFolder
 FunctionEnd
 
 Function PlayNow
@@ -288,8 +582,12 @@ Function PlayNow
   Exec '"$INSTDIR\${LAUNCHER}"'
 FunctionEnd
 
+Var FirstInstall
+Var Size
+
 Section
   SetShellVarContext current
+  SetErrorLevel 0  ; a refusal on the directory page may have set 2
   ; A later install wins over an uninstaller still waiting for a launcher:
   ; once this number has changed, it touches nothing.
   !insertmacro Lock
@@ -299,43 +597,62 @@ Section
   !insertmacro Unlock
   ; No install of this product recorded: the first, which makes the Desktop
   ; shortcut; an update leaves one the player deleted deleted.
-  ReadRegStr $9 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ReadRegStr $Installed HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  StrCpy $FirstInstall 0
+  ${IfThen} $Installed == "" ${|} StrCpy $FirstInstall 1 ${|}
+  ; Another folder than the recorded one, which no longer holds the game
+  ; (moved, or gone), and no install of it here either: the records are of
+  ; files elsewhere, and this folder is simply the install.
+  ${If} $Installed != ""
+  ${AndIf} $Installed != $INSTDIR
+    StrCpy $Folder $INSTDIR
+    Call HoldsInstall
+    ${If} $Holds != 1
+      DeleteRegKey HKCU "${FILES_KEY}"
+      DeleteRegKey HKCU "${MOVED_KEY}"
+    ${EndIf}
+  ${EndIf}
 
-  Call DeleteMovedAside
+  StrCpy $Kind "moved"
+  Call Forget
   !insertmacro InstallFile "${PROGRAMS}/${LAUNCHER}" "${LAUNCHER}"
   !insertmacro InstallFile "${PROGRAMS}/${DOCTOR}" "${DOCTOR}"
   !include "${GAME_FILES}"
 
-  StrCpy $0 "${UNINSTALL_EXE}"
-  Call MoveAside
+  StrCpy $Target "${UNINSTALL_EXE}"
+  Call BeforeFile
   ClearErrors
   WriteUninstaller "$INSTDIR\${UNINSTALL_EXE}"
   ${If} ${Errors}
-    StrCpy $0 "$INSTDIR\${UNINSTALL_EXE}"
+    StrCpy $Unwritable "$INSTDIR\${UNINSTALL_EXE}"
     !insertmacro Fail
   ${EndIf}
-  WriteRegStr HKCU "${FILES_KEY}" "${UNINSTALL_EXE}" ""
+  Call AfterFile
+  ; What an earlier version installed and this one does not ship.
+  StrCpy $Kind "leftovers"
+  Call Forget
 
   ; The Start-menu shortcuts are put back on every install; the Desktop one
   ; on the first only, so that one the player deleted stays deleted. (The
   ; doctor's takes the name of this install's language.)
-  StrCpy $R6 ""
-  ${If} $9 == ""
+  StrCpy $Keep1 ""
+  ${If} $FirstInstall == 1
   ${OrIf} ${FileExists} "$DESKTOP\${FOLDER}.lnk"
-    StrCpy $R6 "$DESKTOP\${FOLDER}.lnk"
+    StrCpy $Keep1 "Desktop\${FOLDER}.lnk"
   ${EndIf}
-  StrCpy $R7 "$SMPROGRAMS\${FOLDER}\${FOLDER}.lnk"
-  StrCpy $R8 "$SMPROGRAMS\${FOLDER}\$(DoctorShortcut).lnk"
-  Call DeleteShortcuts
+  StrCpy $Keep2 "Programs\${FOLDER}\${FOLDER}.lnk"
+  StrCpy $Keep3 "Programs\${FOLDER}\$(DoctorShortcut).lnk"
+  StrCpy $Kind "shortcuts"
+  Call Forget
   ; "Start in" is the current output folder: the launcher looks for the
   ; game's items in the folder it is started in.
   SetOutPath "$INSTDIR"
   CreateDirectory "$SMPROGRAMS\${FOLDER}"
-  ${If} $R6 != ""
-    !insertmacro Shortcut "$R6" "${LAUNCHER}"
+  ${If} $Keep1 != ""
+    !insertmacro Shortcut "$Keep1" "$DESKTOP\${FOLDER}.lnk" "${LAUNCHER}"
   ${EndIf}
-  !insertmacro Shortcut "$R7" "${LAUNCHER}"
-  !insertmacro Shortcut "$R8" "${DOCTOR}"
+  !insertmacro Shortcut "$Keep2" "$SMPROGRAMS\${FOLDER}\${FOLDER}.lnk" "${LAUNCHER}"
+  !insertmacro Shortcut "$Keep3" "$SMPROGRAMS\${FOLDER}\$(DoctorShortcut).lnk" "${DOCTOR}"
 
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -346,65 +663,58 @@ Section
   WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALL_EXE}"'
   WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALL_EXE}" /S'
-  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
-  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+  ${GetSize} "$INSTDIR" "/S=0K" $Size $Scratch $Scratch2
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $Size
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-; The uninstaller belongs to the install that wrote it: a copy run from any
-; other folder (in Downloads, say) changes nothing. $INSTDIR is the folder
-; it was started from (or the one _?= names).
+; The uninstaller removes the install in the folder it runs from ($INSTDIR:
+; the folder it was started from, or the one _?= names) when that folder
+; holds the game, also when the game was moved there; a copy anywhere else
+; (in Downloads, say) changes nothing.
 Function un.onInit
-  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
-  ${If} $0 == ""
+  ReadRegStr $Installed HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $Installed == ""
     MessageBox MB_ICONSTOP|MB_OK "$(NotInstalled)" /SD IDOK
     SetErrorLevel 2
     Quit
   ${EndIf}
-  GetFullPathName $1 "$INSTDIR"
-  GetFullPathName $2 "$0"
-  ${If} $1 != $2
+  ; The recorded folder is the install even when its launcher is gone (an
+  ; antivirus took it, say): the player can still uninstall.
+  ${IfThen} $Installed == $INSTDIR ${|} Return ${|}
+  StrCpy $Folder $INSTDIR
+  Call un.HoldsInstall
+  ${IfThen} $Holds == 1 ${|} Return ${|}
+  StrCpy $Folder $Installed
+  Call un.HoldsInstall
+  ${If} $Holds == 1
     MessageBox MB_ICONSTOP|MB_OK "$(NotThisFolder)" /SD IDOK
-    SetErrorLevel 2
-    Quit
+  ${Else}
+    MessageBox MB_ICONSTOP|MB_OK "$(NoInstallHere)" /SD IDOK
   ${EndIf}
+  SetErrorLevel 2
+  Quit
 FunctionEnd
 
-; Deletes every file installs recorded, and the folders they made as they
-; empty; answers in $3 how many are still there (in use). Its own file,
-; when it runs in place (_?=), it leaves, and does not count.
-Function un.DeleteRecorded
-  Call un.DeleteMovedAside
-  StrCpy $2 0
-  ${Do}
-    EnumRegValue $R0 HKCU "${FILES_KEY}" $2
-    ${IfThen} $R0 == "" ${|} ${ExitDo} ${|}
-    IntOp $2 $2 + 1
-    Call un.SafeName
-    ${IfThen} $R1 != 1 ${|} ${Continue} ${|}
-    ${IfThen} "$INSTDIR\$R0" == $EXEPATH ${|} ${Continue} ${|}
-    Delete "$INSTDIR\$R0"
-    ${IfThen} ${FileExists} "$INSTDIR\$R0" ${|} IntOp $3 $3 + 1 ${|}
-    ${GetParent} "$INSTDIR\$R0" $4
-    ${DoWhile} $4 != $INSTDIR
-      ${IfThen} $4 == "" ${|} ${ExitDo} ${|}
-      RMDir "$4"
-      ${GetParent} "$4" $4
-    ${Loop}
-  ${Loop}
-FunctionEnd
+Var MovedInUse
+Var Waited
 
 ; One look, under the mutex: nothing is touched once a later install has run.
-; Answers in $3 how many files are still in use, -1 when an install has run.
+; Answers in $InUse how many files are still in use, -1 when an install has run.
 Function un.Look
   !insertmacro Lock
-  ReadRegDWORD $0 HKCU "${OWN_KEY}" "${GENERATION}"
-  ${If} $0 != $Generation
-    StrCpy $3 -1
+  ReadRegDWORD $Scratch HKCU "${OWN_KEY}" "${GENERATION}"
+  ${If} $Scratch != $Generation
+    StrCpy $InUse -1
   ${Else}
-    Call un.DeleteRecorded
-    ${If} $3 == 0
+    StrCpy $Kind "moved"
+    Call un.Forget
+    StrCpy $MovedInUse $InUse
+    StrCpy $Kind "files"
+    Call un.Forget
+    IntOp $InUse $InUse + $MovedInUse
+    ${If} $InUse == 0
       DeleteRegKey HKCU "${OWN_KEY}"
       RMDir "$INSTDIR"
     ${EndIf}
@@ -412,16 +722,30 @@ Function un.Look
   !insertmacro Unlock
 FunctionEnd
 
+; A shortcut under a name an install may have given it, recorded or not,
+; deleted when it starts our launcher or doctor.
+!macro DeleteOurShortcut LINK
+  StrCpy $Link "${LINK}"
+  Call un.ShortcutIsOurs
+  ${IfThen} $IsOurs == 1 ${|} Delete $Link ${|}
+!macroend
+
 Section Uninstall
   SetShellVarContext current
-  ; Only what installs wrote: a player's own files, and the doctor's
-  ; reports, stay.
+  ; Only what installs wrote: a player's own files, the files the player
+  ; changed, and the doctor's reports, stay.
   !insertmacro Lock
   ReadRegDWORD $Generation HKCU "${OWN_KEY}" "${GENERATION}"
-  StrCpy $R6 ""
-  StrCpy $R7 ""
-  StrCpy $R8 ""
-  Call un.DeleteShortcuts
+  ; The Desktop and the Start menu are where Windows says they are now.
+  StrCpy $Keep1 ""
+  StrCpy $Keep2 ""
+  StrCpy $Keep3 ""
+  StrCpy $Kind "shortcuts"
+  Call un.Forget
+  !insertmacro DeleteOurShortcut "$DESKTOP\${FOLDER}.lnk"
+  !insertmacro DeleteOurShortcut "$SMPROGRAMS\${FOLDER}\${FOLDER}.lnk"
+  !insertmacro DeleteOurShortcut "$SMPROGRAMS\${FOLDER}\${DOCTOR_LINK_EN}.lnk"
+  !insertmacro DeleteOurShortcut "$SMPROGRAMS\${FOLDER}\${DOCTOR_LINK_RU}.lnk"
   DeleteRegKey HKCU "${SHORTCUTS_KEY}"
   RMDir "$SMPROGRAMS\${FOLDER}"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
@@ -432,14 +756,14 @@ SectionEnd
 ; A launcher still running keeps its file until it exits: wait for that out
 ; of sight, a day at most, looking once a second.
 Function un.onUninstSuccess
-  ${If} $3 > 0
+  ${If} $InUse > 0
     HideWindow
-    StrCpy $5 0
+    StrCpy $Waited 0
     ${Do}
-      ${IfThen} $5 >= 86400 ${|} ${ExitDo} ${|}
+      ${IfThen} $Waited >= 86400 ${|} ${ExitDo} ${|}
       Sleep 1000
-      IntOp $5 $5 + 1
+      IntOp $Waited $Waited + 1
       Call un.Look
-    ${LoopWhile} $3 > 0
+    ${LoopWhile} $InUse > 0
   ${EndIf}
 FunctionEnd

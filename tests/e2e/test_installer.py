@@ -1,7 +1,8 @@
 # The players' installer under Wine, in a prefix of its own (it installs into
-# the user's folders): the release's installer, a newer version's and another
-# game's built with the same exe name, over and beside a running launcher, in
-# every order.
+# the user's folders): the release's installer, a newer version's (which no
+# longer ships two of the game's files) and another game's built with the
+# same exe name, over and beside a running launcher, in every order, and
+# after the player moved the game, the Desktop or changed a file.
 import json
 import shutil
 import subprocess
@@ -11,12 +12,16 @@ import time
 import pytest
 from releases import ROOT, as_build, game_files, release
 from trial import BUILD, WORK, started_lab
+from winelab import reg_quote
 
 sys.path.insert(0, str(ROOT))
 from release.installer import installer_identity  # noqa: E402
 
 UNINSTALL_KEY = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+SHELL_FOLDERS = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
 START_MENU = "AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
+SETTINGS, README = "settings.ini", "readme.txt"
+DROPPED = [README, "Музыка/трек 1.txt"]  # shipped by this version, not by the next
 
 
 @pytest.fixture(scope="session")
@@ -25,8 +30,15 @@ def installers(tmp_path_factory):
     installer as setup-next) and another game's (other/)."""
     folder = WORK / "installers"
     shutil.rmtree(folder, ignore_errors=True)
-    env = {"LAUNCHER_GAME_FILES": str(game_files(tmp_path_factory.mktemp("game"), BUILD / "standins"))}
-    release("-DLAUNCHER_VERSION=1.0.1.0", env=env)
+    game = game_files(tmp_path_factory.mktemp("game"), BUILD / "standins")
+    (game / SETTINGS).write_text("volume=10\r\n")
+    (game / README).write_text("Sky Quest\r\n")
+    env = {"LAUNCHER_GAME_FILES": str(game)}
+    next_game = tmp_path_factory.mktemp("next") / "game"
+    shutil.copytree(game, next_game)
+    for dropped in DROPPED:
+        (next_game / dropped).unlink()
+    release("-DLAUNCHER_VERSION=1.0.1.0", env={"LAUNCHER_GAME_FILES": str(next_game)})
     next_version = as_build(folder / "next", BUILD / "standins")
     release("-DLAUNCHER_PRODUCT_NAME=Other Game", env=env)
     as_build(folder / "other", BUILD / "standins")
@@ -50,34 +62,46 @@ def lab(installer_lab):
 
 
 class Installed:
-    """A release installed silently into the default folder; setup: which
-    installer (a path under the build folder), branding: what it was built
-    with (the build folder's own by default)."""
+    """A release installed silently, into the default folder or the one
+    folder names (with /D=); setup: which installer (a path under the build
+    folder), branding: what it was built with (the build folder's own by
+    default), lang: the player's locale."""
 
-    def __init__(self, t, setup, branding=None):
-        self.t, self.lab = t, t.lab
+    def __init__(self, t, setup, branding=None, folder=None, lang=None):
+        self.t, self.lab, self.lang = t, t.lab, lang
         self.branding = branding or t.lab.branding
         self.name = self.branding["launcher"][:-4]
         self.product = self.branding["strings"]["ProductName"]
         self.identity = installer_identity(self.branding["strings"].get("CompanyName", ""), self.product)
-        self.folder = self.lab.user_folder("AppData/Local/Programs/" + self.product)
-        self.windows_folder = rf"C:\users\{self.lab.user_folder().name}\AppData\Local\Programs\{self.product}"
-        self.uninstaller = self.windows_folder + "\\" + self.name + "-uninstall.exe"
-        self.install(setup)
+        self.desktop = self.lab.user_folder("Desktop")
+        self.move_to(folder or rf"C:\users\{self.lab.user_folder().name}\AppData\Local\Programs\{self.product}")
+        self.install(setup, *([f"/D={folder}"] if folder else []))
 
-    def install(self, setup):
+    def move_to(self, windows_folder):
+        """Where the install is now: the player moved it there, or it was installed there."""
+        if hasattr(self, "folder") and self.folder.exists():
+            self.lab.c(windows_folder).parent.mkdir(parents=True, exist_ok=True)
+            self.folder.rename(self.lab.c(windows_folder))  # as Explorer moves it: times kept
+        self.windows_folder, self.folder = windows_folder, self.lab.c(windows_folder)
+        self.uninstaller = self.windows_folder + "\\" + self.name + "-uninstall.exe"
+
+    def install(self, setup, *args, status=0):
         self.lab.place(self.lab.build / setup, r"C:\setup\setup.exe")
-        run = self.lab.run(r"C:\setup\setup.exe", ["/S"], cwd=self.t.dir, timeout=120)
-        self.t.expect(run.status == 0 and not run.timed_out, f"{setup} /S ended with status {run.status}")
+        run = self.lab.run(r"C:\setup\setup.exe", ["/S", *args], cwd=self.t.dir, timeout=120, lang=self.lang)
+        self.t.expect(run.status == status and not run.timed_out,
+                      f"{setup} /S {' '.join(args)} ended with status {run.status}, not {status}")
         return run
 
-    def uninstall(self, in_place=False):
+    def uninstall(self, in_place=False, status=0):
         """Runs the uninstaller silently. It hands over to a copy of itself in
         the temporary folder and ends, and the work goes on after; in_place,
         with _?= naming its folder, it does the work itself."""
-        command = f'"{self.uninstaller}" /S' + (f" _?={self.windows_folder}" if in_place else "")
-        run = self.lab.run_command_line(command, cwd=self.t.dir)
-        self.t.expect(run.status == 0, f"the uninstaller ended with status {run.status}")
+        if in_place:
+            run = self.lab.run_command_line(f'"{self.uninstaller}" /S _?={self.windows_folder}', cwd=self.t.dir,
+                                            lang=self.lang)
+        else:
+            run = self.lab.run(self.uninstaller, ["/S"], cwd=self.t.dir, lang=self.lang)
+        self.t.expect(run.status == status, f"the uninstaller ended with status {run.status}, not {status}")
         return run
 
     def files(self):
@@ -92,7 +116,7 @@ class Installed:
 
     def shortcuts(self):
         """Shortcut files of this product: on the Desktop and in its Start-menu folder."""
-        desktop = self.lab.user_folder("Desktop") / (self.product + ".lnk")
+        desktop = self.desktop / (self.product + ".lnk")
         start_menu = self.lab.user_folder(START_MENU) / self.product
         return sorted(str(p.relative_to(self.lab.user_folder())) for p in [desktop, *start_menu.glob("*.lnk")]
                       if p.exists())
@@ -301,3 +325,93 @@ def test_two_games_from_one_launcher_and_a_copied_uninstaller(t):
     first.whole(shipped)
     first.uninstall()
     first.gone()
+
+
+# --- the install is the game's, wherever it lies ---------------------------------
+def _moved_folder(t, installed):
+    """The player moved the game, then ran the uninstaller in its new folder."""
+    installed.move_to(r"C:\Games\Sky Quest")
+    installed.uninstall()
+    installed.gone()
+
+
+def _moved_desktop(t, installed):
+    """OneDrive's folder backup moved the Desktop, shortcuts and all, then the player uninstalled."""
+    before = t.lab.query_key(SHELL_FOLDERS)
+    onedrive = t.lab.user_folder("OneDrive/Desktop")
+    onedrive.mkdir(parents=True)
+    for link in installed.desktop.glob("*.lnk"):
+        link.rename(onedrive / link.name)
+    installed.desktop = onedrive
+    t.lab.regedit([f"[{SHELL_FOLDERS}]", '"Desktop"=' + reg_quote(rf"C:\users\{t.lab.user_folder().name}\OneDrive\Desktop")])
+    try:
+        t.expect(len(installed.shortcuts()) == 3, f"the shortcuts did not move: {installed.shortcuts()}")
+        installed.uninstall()
+        installed.gone()
+    finally:
+        t.lab.regedit([f"[{SHELL_FOLDERS}]", '"Desktop"=hex(2):' + ",".join(
+            f"{b:02x}" for b in "%USERPROFILE%\\Desktop\0".encode("utf-16-le"))])
+        t.expect("Desktop" in before, "the Desktop's own setting was not there to put back")
+
+
+def _edited_settings(t, installed):
+    """The player turned the volume down, then updated: the change is theirs, kept, and kept on uninstall."""
+    (installed.folder / SETTINGS).write_text("volume=3\r\n")
+    installed.install(installed.name + "-setup-next.exe")
+    t.expect((installed.folder / SETTINGS).read_text() == "volume=3\n", "the update wrote over the player's settings")
+    t.expect((installed.folder / t.lab.launcher).read_bytes() ==
+             (t.lab.build / "next" / t.lab.launcher).read_bytes(), "the launcher was not updated")
+    installed.uninstall()
+    installed.gone([SETTINGS])
+    shutil.rmtree(installed.folder)
+
+
+def _dropped_files(t, installed):
+    """The next version no longer ships two files: the one the player left alone goes, the one they changed stays,
+    and so does their own file beside them."""
+    (installed.folder / README).write_text("my notes on the game\r\n")
+    (installed.folder / "Музыка" / "мой трек.txt").write_text("the player's")
+    installed.install(installed.name + "-setup-next.exe")
+    files = installed.files()
+    t.expect("Музыка/трек 1.txt" not in files and README in files and "Музыка/мой трек.txt" in files,
+             f"after the update the folder holds {files}")
+    installed.uninstall()
+    installed.gone([README, "Музыка/мой трек.txt"])
+    shutil.rmtree(installed.folder)
+
+
+def _second_folder(t, installed):
+    """Told another folder while the game lies whole in its own, setup refuses; once the game is gone from there,
+    the other folder is simply the install."""
+    installed.install(installed.name + "-setup.exe", r"/D=C:\Games\Second", status=2)
+    t.expect(not t.lab.c(r"C:\Games\Second").exists(), "the refused install wrote into the other folder")
+    installed.whole([t.lab.launcher, SETTINGS])
+    shutil.rmtree(installed.folder)
+    installed.move_to(r"C:\Games\Second")
+    installed.install(installed.name + "-setup.exe", r"/D=C:\Games\Second")
+    installed.whole([t.lab.launcher, SETTINGS])
+    installed.uninstall()
+    installed.gone()
+
+
+def _moved_cyrillic_folder(t, installed):
+    """A Russian player's game in a Cyrillic folder, moved to another: Wine resolves shortcuts by their ANSI path."""
+    installed.move_to(r"C:\Игры\Мой квест")
+    installed.uninstall()
+    installed.gone()
+
+
+PLAYERS = [
+    ("moved folder", None, None, _moved_folder),
+    ("moved Desktop", None, None, _moved_desktop),
+    ("edited settings", None, None, _edited_settings),
+    ("dropped files", None, None, _dropped_files),
+    ("second folder", None, None, _second_folder),
+    ("moved Cyrillic folder", r"C:\Игры\Квест", "ru_RU.UTF-8", _moved_cyrillic_folder),  # /D= takes no quotes
+]
+
+
+@pytest.mark.parametrize("folder, lang, situation", [pytest.param(f, la, s, id=i) for i, f, la, s in PLAYERS])
+def test_what_the_player_did_is_kept(t, folder, lang, situation):
+    browser_lingering(t, 0)
+    situation(t, Installed(t, t.lab.launcher[:-4] + "-setup.exe", folder=folder, lang=lang))

@@ -232,13 +232,13 @@ class Lab:
                 slowest = max(slowest, starts[0].ms / 1000 - run.start)
         return slowest
 
-    def run_command_line(self, command_line, cwd, timeout=60):
+    def run_command_line(self, command_line, cwd, timeout=60, lang=None):
         """Runs a Windows command line as it stands: wine would quote an
         argument such as "_?=C:\\My Games", which NSIS reads only unquoted, as
         a caller's CreateProcess passes it."""
         batch = Path(cwd) / "command.bat"
         batch.write_text(f"@{command_line}\r\n@exit /b %errorlevel%\r\n", encoding="utf-8")
-        return self.run("cmd", ["/c", win_path(batch)], cwd=cwd, timeout=timeout)
+        return self.run("cmd", ["/c", win_path(batch)], cwd=cwd, timeout=timeout, lang=lang)
 
     def query_key(self, key):
         """What reg query prints of key and its subkeys, or "" when it is absent."""
