@@ -4,10 +4,13 @@ bench/installer_floor.nsi), both built here around the same launcher,
 doctor and game files, under Wine: each installed once, then updated over
 itself, A B A B in one warm wineserver, silently, as players meet an update.
 
-Usage: bench_installer.py BUILD_DIR WORK_DIR [PAIRS (8)]
+Usage: bench_installer.py BUILD_DIR WORK_DIR [PAIRS (8)] [GAME_MB (0)]
+GAME_MB adds a file of that many megabytes of random bytes to the game, as
+a real game's data is: incompressible, so that decompressing it dominates.
 Prints each one's median wall time (from `wine setup.exe /S` started to its
 exit) and the median of the pairwise ratios A/B.
 """
+import os
 import shutil
 import statistics
 import sys
@@ -21,12 +24,15 @@ from release.build import Branding  # noqa: E402
 from winelab import Lab  # noqa: E402
 
 
-def build(build_dir, work):
+def build(build_dir, work, game_mb):
     """Both installers, and the game's files they carry: the two items the
-    launcher opens."""
+    launcher opens, and game_mb of data."""
     branding = Branding.load(build_dir)
     game = work / "game"
+    shutil.rmtree(game, ignore_errors=True)
     (game / "fscommand").mkdir(parents=True, exist_ok=True)
+    if game_mb:
+        (game / "data.pak").write_bytes(os.urandom(game_mb << 20))
     (game / "play.url").write_text("[InternetShortcut]\r\nURL=https://x.example/\r\n")
     shutil.copyfile(build_dir / "standins" / "browser_standin.exe", game / "fscommand" / "wgame.exe")
     made = {}
@@ -44,8 +50,9 @@ def build(build_dir, work):
 def main():
     build_dir, work = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve()
     pairs = int(sys.argv[3]) if len(sys.argv) > 3 else 8
+    game_mb = int(sys.argv[4]) if len(sys.argv) > 4 else 0
     work.mkdir(parents=True, exist_ok=True)
-    made = build(build_dir, work)
+    made = build(build_dir, work, game_mb)
     lab = Lab(work, build_dir)
     lab.start()
     try:
