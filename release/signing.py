@@ -100,7 +100,7 @@ def signer_from_environment(env, secrets, private):
     else:
         return None
 
-    subject = _subject(certificate, private)
+    subject = rfc2253_subject(certificate, private)
     now = datetime.datetime.now(datetime.timezone.utc)
     validity = certificate["tbs_certificate"]["validity"]
     if validity["not_after"].native < now:
@@ -192,7 +192,7 @@ def _token(env, pin, secret):
                                             "-certs", env["LAUNCHER_SIGN_CERT"], "-readpass", secret]
 
 
-def _subject(certificate, private):
+def rfc2253_subject(certificate, private):
     """The subject as RFC 2253 writes it, which is how CAs and Windows' tools
     quote it; this is the publisher's own certificate, read by openssl."""
     path = private / "subject.pem"

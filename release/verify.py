@@ -250,6 +250,9 @@ def _check_unsigned(manifest, copies, signatures, work):
             raise ReleaseError(f"{f.name} carries no signature, but {MANIFEST} names a signer")
         if signature.certificate_sha256 != manifest.signer.sha256:
             raise ReleaseError(f"{f.name} is signed by another certificate than the one {MANIFEST} names")
+        if f is manifest.files[0] and signing.rfc2253_subject(signature.certificate, work) != manifest.signer.subject:
+            raise ReleaseError(f"{MANIFEST} names the signer {shown(manifest.signer.subject)}, its certificate "
+                               f"{shown(signing.rfc2253_subject(signature.certificate, work))}")
         stripped = work / (f.name + ".unsigned")
         _named(f.name, signing.remove_signature, copies / f.name, stripped, work)
         if manifests.file_sha256(stripped) != f.unsigned_sha256:

@@ -50,9 +50,7 @@ class Tamper:
         """name's signature with one attribute more, the file finished as signing finishes it."""
         path = self.dir / name
         data = path.read_bytes()
-        offset = installer.pefile.PE(data=data, fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY[4].VirtualAddress
-        length = struct.unpack_from("<I", data, offset)[0]
-        info = cms.ContentInfo.load(data[offset + 8:offset + length])
+        offset, info = _signature(data)
         signer = info["content"]["signer_infos"][0]
         held = [] if isinstance(signer[where], core.Void) else list(signer[where])
         signer[where] = cms.CMSAttributes([*held, cms.CMSAttribute({"type": oid, "values": [value]})])
@@ -67,6 +65,13 @@ class Tamper:
         installer.finish_pe(path)
         self.release.relist(name)
         self.release.write()
+
+
+def _signature(data):
+    """Where a PE file's signature starts, and the signature."""
+    offset = installer.pefile.PE(data=data, fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY[4].VirtualAddress
+    length = struct.unpack_from("<I", data, offset)[0]
+    return offset, cms.ContentInfo.load(data[offset + 8:offset + length])
 
 
 def _first_sum(t):
@@ -166,6 +171,8 @@ REFUSED = [
     ("manifest names another signer", lambda t: t.release.manifest["signer"].update(sha256=t.pki.fingerprint("other"))
      or t.release.write(), "manifest.json names a signer LAUNCHER_SIGNER does not pin"),
     ("signatures stripped, manifest says unsigned", _stripped, f"{LAUNCHER} carries no signature"),
+    ("manifest names another subject", lambda t: t.release.manifest["signer"].update(subject="O=Sky Games Inc,CN=Sky")
+     or t.release.write(), "manifest.json names the signer O=Sky Games Inc,CN=Sky, its certificate O=Sky Games,CN=Sky Games Test"),
     # Time stamps, from the signature's structure, never from a printout.
     ("no time stamp, a description that says otherwise",
      lambda t: t.resign(DOCTOR, description="x\nTimestamp Server Signature verification: ok\nTimestamp time: now"),
@@ -267,8 +274,5 @@ def test_holds(release, pki, unsigned_programs, pinned, monkeypatch, tmp_path, c
 
 def test_signed_attributes_are_those_osslsigncode_writes(genuine):
     """The allow-list, against a file osslsigncode signed here."""
-    data = (genuine / LAUNCHER).read_bytes()
-    offset = installer.pefile.PE(data=data, fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY[4].VirtualAddress
-    length = struct.unpack_from("<I", data, offset)[0]
-    signer = cms.ContentInfo.load(data[offset + 8:offset + length])["content"]["signer_infos"][0]
+    signer = _signature((genuine / LAUNCHER).read_bytes())[1]["content"]["signer_infos"][0]
     assert sorted(a["type"].dotted for a in signer["signed_attrs"]) == sorted(signing.SIGNED_ATTRIBUTES)
