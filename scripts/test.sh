@@ -59,7 +59,7 @@ scripts/fuzz.sh 7 | tee "$reports/fuzz.log"
 pytest_stage "release-tool" 300 tests/release/test_verify.py tests/release/test_manifest.py
 scripts/build.sh || exit 1
 pytest_stage "e2e" 900 tests/e2e --ignore=tests/e2e/test_installer.py
-pytest_stage "installer" 900 -v tests/e2e/test_installer.py  # each story by name in the log
+pytest_stage "installer" 900 -vv tests/e2e/test_installer.py  # -vv outweighs -q: each story by name in the log
 pytest_stage "publishing" 900 tests/release/test_publishing.py
 
 "$python" tests/junit_total.py "$reports"/*.xml "$reports/style.log" "$reports/fuzz.log" || failed_stage=1
