@@ -30,10 +30,14 @@ BRANDING_OPTIONS = ("LAUNCHER_EXE_NAME", "LAUNCHER_ICON", "LAUNCHER_VERSION", "L
 _OPTION = re.compile(r"-D([A-Za-z0-9_]+)(?::[A-Za-z]+)?=.*", re.ASCII | re.DOTALL)
 
 
-def is_branding_option(argument):
-    """Whether argument is -DNAME=VALUE (or -DNAME:TYPE=VALUE) for one of them."""
+def option_name(argument):
+    """NAME of -DNAME=VALUE (or -DNAME:TYPE=VALUE); None for anything else."""
     match = _OPTION.fullmatch(argument)
-    return bool(match) and match.group(1) in BRANDING_OPTIONS
+    return match.group(1) if match else None
+
+
+def is_branding_option(argument):
+    return option_name(argument) in BRANDING_OPTIONS
 
 
 # What CMake builds when the manifest's options leave one out
@@ -47,19 +51,13 @@ def branding_values(options):
     wins, and a name no option gives has its default."""
     values = dict(BRANDING_DEFAULTS)
     for argument in options:
-        match = _OPTION.fullmatch(argument)
-        if match and match.group(1) in BRANDING_OPTIONS:
-            values[match.group(1)] = argument.split("=", 1)[1]
+        if option_name(argument) in BRANDING_OPTIONS:
+            values[option_name(argument)] = argument.split("=", 1)[1]
     return values
 
 
 # Branding options whose value is a file the build reads.
 PATH_OPTIONS = ("LAUNCHER_ICON",)
-
-
-def option_name(argument):
-    match = _OPTION.fullmatch(argument)
-    return match.group(1) if match else None
 
 
 def commit_path_refusal(path):
