@@ -45,8 +45,6 @@ REFUSED = [
     ("a game file above the folder", edit(lambda d: d["game_files"].append({"path": "../x", "sha256": "0" * 64})),
      "game_files[0].path ('../x') is not a relative path"),
     ("no files", edit(lambda d: d.update(files=[])), "lists no file"),
-    ("an icon that is not .ico", edit(lambda d: d.update(icon={"name": "skyquest.exe", "size": 1, "sha256": "0" * 64})),
-     "icon.name ('skyquest.exe') does not end in .ico"),
 ]
 
 
