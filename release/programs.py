@@ -1,6 +1,7 @@
 """What a release is: four programs, each by role and by the name its branding
 gives it, and what each of them must be before anything else is asked of it."""
 from dataclasses import dataclass
+from pathlib import Path
 
 import pefile
 
@@ -76,12 +77,12 @@ def check_program(path, role, shape):
     """Refuses the file at path unless it is a program of role, branded as
     shape says."""
     try:
-        pe = pefile.PE(str(path), fast_load=True)
+        data = Path(path).read_bytes()  # at most 2 GiB, and searched whole for the host
+        pe = pefile.PE(data=data, fast_load=True)
     except Exception:  # pefile fails in its own ways on hostile headers
         raise ReleaseError("is not a Windows program")
     try:
         _check_headers(pe, role)
-        data = pe.__data__
         if role is LAUNCHER and shape.address.encode("utf-16-le") not in data:
             raise ReleaseError(f"does not open {shape.address}, the host manifest.json names")
         pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])

@@ -91,8 +91,6 @@ def verify(folder, trust, rebuild=False, trust_ref=None, game_files=None):
             digest = _copy_once(Path(folder, f.name), copies / f.name, f.size, read)
             if digest != f.sha256:
                 raise ReleaseError(f"{f.name} does not match its hash in {MANIFEST}")
-        if manifest.icon and (copies / manifest.icon.name).read_bytes()[:4] != b"\0\0\1\0":
-            raise ReleaseError(f"{manifest.icon.name} is not an icon file")
         for name, role in shape.programs().items():
             _named(name, programs.check_program, copies / name, role, shape)
         signatures = {f.name: _named(f.name, signing.read_signature, copies / f.name) for f in manifest.files}

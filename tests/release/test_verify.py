@@ -47,15 +47,29 @@ class Tamper:
         return ["--rebuild"]
 
     def attribute(self, name, where, oid, value):
-        """name's signature with one attribute more, the file finished as signing finishes it."""
+        """name's signature with one attribute more."""
+        def add(signed):
+            signer = signed["signer_infos"][0]
+            held = [] if isinstance(signer[where], core.Void) else list(signer[where])
+            signer[where] = cms.CMSAttributes([*held, cms.CMSAttribute({"type": oid, "values": [value]})])
+            signed["signer_infos"] = cms.SignerInfos([signer])  # each level re-encoded, the rest kept as it is
+        self.signed_data(name, add)
+
+    def certificate(self, name, other):
+        """name's signature carrying one more certificate, which issued none of its others."""
+        def add(signed):
+            carried = signing.pem_certificates((self.pki.dir / f"{other}.pem").read_bytes())
+            signed["certificates"] = cms.CertificateSet([*signed["certificates"], *(
+                cms.CertificateChoices(name="certificate", value=c) for c in carried)])
+        self.signed_data(name, add)
+
+    def signed_data(self, name, change):
+        """name's signature with change(its SignedData) made, the file finished as signing finishes it."""
         path = self.dir / name
         data = path.read_bytes()
         offset, info = _signature(data)
-        signer = info["content"]["signer_infos"][0]
-        held = [] if isinstance(signer[where], core.Void) else list(signer[where])
-        signer[where] = cms.CMSAttributes([*held, cms.CMSAttribute({"type": oid, "values": [value]})])
         signed = info["content"]
-        signed["signer_infos"] = cms.SignerInfos([signer])  # each level re-encoded, the rest kept as it is
+        change(signed)
         info["content"] = signed
         der = info.dump()
         der += bytes(-(len(der) + 8) % 8)
@@ -114,6 +128,15 @@ def _fifth_program(t):
     """The genuine doctor again, under a name Windows elevates."""
     (t.dir / f"{NAME}-update.exe").write_bytes((t.dir / DOCTOR).read_bytes())
     t.release.manifest["files"].append(dict(t.release.entry(DOCTOR), name=f"{NAME}-update.exe"))
+    t.release.write()
+
+
+def _wrong_checksum(t):
+    """Authenticode's digest leaves the checksum out: the signature still verifies."""
+    pe = installer.pefile.PE(data=(t.dir / DOCTOR).read_bytes(), fast_load=True)
+    pe.OPTIONAL_HEADER.CheckSum ^= 1
+    (t.dir / DOCTOR).write_bytes(pe.write())
+    t.release.relist(DOCTOR)
     t.release.write()
 
 
@@ -188,6 +211,9 @@ REFUSED = [
      f"lists {NAME}-update.exe, which is not one of the release's four programs"),
     ("the doctor built as a GUI program", lambda t: t.rebuilt(DOCTOR),
      f"{DOCTOR} is not a console program, as the doctor is"),
+    ("a launcher of another product", lambda t: t.rebuilt(LAUNCHER, product="Sky Quest II"),
+     f"{LAUNCHER} says ProductName 'Sky Quest II' in its version resource"),
+    ("a header checksum not its own", _wrong_checksum, f"{DOCTOR} has a header checksum that is not its own"),
     ("a launcher that opens another host", lambda t: t.rebuilt(LAUNCHER, host="play.rogue.example"),
      f"{LAUNCHER} does not open https://play.game.example/, the host manifest.json names"),
     # A signature holds what osslsigncode signs, and nothing unsigned but one time stamp.
@@ -197,6 +223,8 @@ REFUSED = [
     ("a signed attribute of its own", lambda t: t.attribute(LAUNCHER, "signed_attrs", "1.3.6.1.4.1.55555.2",
                                                             core.UTF8String("run elevated")),
      f"{LAUNCHER} carries signed attributes other than the five a signature holds: 1.3.6.1.4.1.55555.2"),
+    ("a certificate beside the chain", lambda t: t.certificate(DOCTOR, "other"),
+     f"{DOCTOR} carries a certificate (Organization: Other Company, Common Name: Other Company) that issued none"),
     # The verdict is about the bytes read.
     ("a hard link to a file elsewhere", lambda t: os.link(t.dir / LAUNCHER, t.tmp / "elsewhere.exe"),
      f"{LAUNCHER} has 2 links"),
