@@ -307,6 +307,9 @@ def test_two_games_from_one_launcher_and_a_copied_uninstaller(t):
     for game in (first, other):
         game.whole(shipped)
         game.plays(now_ms())
+    # The player's own shortcut under a name of ours, which starts the other game: not ours to delete.
+    players_link = t.dir / "player.lnk"
+    shutil.copyfile(other.desktop / (other.product + ".lnk"), players_link)
     other.uninstall()
     other.gone()
     first.whole(shipped)
@@ -323,7 +326,12 @@ def test_two_games_from_one_launcher_and_a_copied_uninstaller(t):
     t.expect(refused.status != 0, "the copy run with _?= ended with status 0")
     t.expect((downloads / "play.url").read_text() == "the player's", "the player's play.url in Downloads is gone")
     first.whole(shipped)
+    players_link = shutil.copyfile(players_link, t.lab.user_folder(START_MENU) / first.product /
+                                   f"{first.product} - отчёт для поддержки.lnk")
     first.uninstall()
+    first.poll(lambda: not first.entry(), 15)
+    t.expect(players_link.exists(), "the uninstaller deleted the player's shortcut to another game")
+    players_link.unlink(missing_ok=True)
     first.gone()
 
 
