@@ -20,7 +20,15 @@ class _Arguments(argparse.ArgumentParser):
 
 
 def _make(args, secrets):
-    return make.make(args, os.environ, secrets)
+    """--out DIR (the release's folder, dist/ by default), then branding options."""
+    out = None
+    if args and args[0].startswith("--out="):
+        out, args = args[0][len("--out="):], args[1:]
+    elif args and args[0] == "--out":
+        out, args = (args[1] if len(args) > 1 else ""), args[2:]
+    if out == "":
+        raise ReleaseError("--out needs a folder: scripts/release.sh --out DIR OPTION...")
+    return make.make(args, os.environ, secrets, out=out)
 
 
 def _verify(args, secrets):

@@ -1,6 +1,7 @@
 """A release: built, signed and packed in a staging folder, then put in place
-as dist/ by renames alone, so that a run killed at any moment leaves the old
-release or the new one whole, and the next run puts right what it left."""
+as dist/ (or the folder --out names) by renames alone, so that a run killed
+at any moment leaves the old release or the new one whole, and the next run
+puts right what it left."""
 import json
 import os
 import shutil
@@ -11,16 +12,45 @@ from pathlib import Path
 from . import installer, signing
 from .build import build_programs, setup
 from .common import ROOT, ReleaseError, committed_file, say, shown
-from .manifest import FORMAT, MANIFEST, SUMS, ListedFile, Manifest, ShippedFile, Signer, file_sha256, sums_text
+from .manifest import FORMAT, MANIFEST, OLD_MANIFEST, SUMS, ListedFile, Manifest, ShippedFile, Signer, file_sha256, sums_text
 from .names import BRANDING_OPTIONS, is_branding_option, option_name
 
 DIST = "dist"
-NEW = ".dist-new"  # a whole new release, about to replace dist/
-OLD = ".dist-old"  # the release it replaces, until the new one is in place
-STAGING = ".dist-staging-"  # a release being made: never whole
 
 
-def make(options, env, secrets, root=ROOT):
+class Place:
+    """Where a release goes, and the folders beside it that its renames pass
+    through, named after it: releases into two folders never meet."""
+
+    def __init__(self, folder):
+        self.dist = Path(folder)
+        parent, name = self.dist.parent, self.dist.name
+        self.new = parent / f".{name}-new"  # a whole new release, about to replace the folder
+        self.old = parent / f".{name}-old"  # the release it replaces, until the new one is in place
+        self.staging = f".{name}-staging-"  # a release being made: never whole
+
+
+def output_folder(root, out):
+    """The folder a release goes to, and the one it is built in: dist/ and
+    build/release/ in the checkout, or --out's folder and one beside it. A
+    folder that holds anything but a release is never replaced."""
+    if out is None:
+        return Path(root, DIST), Path(root, "build", "release")
+    dist = Path(os.path.abspath(out))
+    if dist == Path(dist.anchor) or Path(root).resolve().is_relative_to(dist.resolve()):
+        raise ReleaseError(f"--out names '{shown(out)}', which holds the checkout")
+    if dist.is_symlink() or (dist.exists() and not dist.is_dir()):
+        raise ReleaseError(f"--out names '{shown(out)}', which is not a folder")
+    if dist.is_dir() and any(dist.iterdir()) and not any((dist / m).is_file() for m in (MANIFEST, OLD_MANIFEST)):
+        raise ReleaseError(f"--out names '{shown(out)}', a folder that holds no release ({MANIFEST}): it is not "
+                           "replaced")
+    dist.parent.mkdir(parents=True, exist_ok=True)
+    return dist, dist.parent / (dist.name + "-build")
+
+
+def make(options, env, secrets, root=ROOT, out=None):
+    dist, build = output_folder(root, out)
+    place = Place(dist)
     for option in options:
         if not is_branding_option(option):
             raise ReleaseError(f"'{shown(option)}' is not a branding option (-D{BRANDING_OPTIONS[0]}=... and the "
@@ -30,18 +60,17 @@ def make(options, env, secrets, root=ROOT):
         if not os.path.isdir(game):
             raise ReleaseError(f"LAUNCHER_GAME_FILES names '{shown(game)}', which is not a folder")
         game = os.path.abspath(game)
-    put_right(root)
+    put_right(place)
     setup(root)
     with tempfile.TemporaryDirectory(prefix="release-") as private:  # 0700: the secret's file and every log
         private = Path(private)
         signer = signing.signer_from_environment(env, secrets, private)
-        build = Path(root, "build", "release")
         branding = build_programs(root, build, options, private)
         if game:
             refusal = installer.game_files_refusal(game, branding.name)
             if refusal:
                 raise ReleaseError(refusal)
-        staging = Path(tempfile.mkdtemp(prefix=STAGING, dir=root))
+        staging = Path(tempfile.mkdtemp(prefix=place.staging, dir=dist.parent))
         try:
             stamps = _make_files(branding, build, game, signer, staging, private)
             (private / "secret").unlink(missing_ok=True)  # signing is over: not a moment longer than needed
@@ -50,10 +79,10 @@ def make(options, env, secrets, root=ROOT):
             (staging / MANIFEST).write_text(manifest.dumps(), encoding="utf-8")
             (staging / SUMS).write_text(sums_text(manifest))
             staging.chmod(0o755)
-            publish(staging, root)
+            publish(staging, place)
         finally:
             shutil.rmtree(staging, ignore_errors=True)
-    return (f"release: dist/ holds {branding.setup}, {branding.launcher} and {branding.doctor}"
+    return (f"release: {shown(out) if out else DIST + '/'} holds {branding.setup}, {branding.launcher} and {branding.doctor}"
             + (", signed" if signer else ""))
 
 
@@ -147,36 +176,37 @@ def _git(root, *args):
 
 
 # --- dist/, by renames --------------------------------------------------------------
-def publish(staging, root):
-    """staging becomes dist/; the old dist/ is deleted only once it is out of
-    the way. Each step is one rename, and put_right finishes any of them."""
-    root = Path(root)
-    os.rename(staging, root / NEW)
-    _sync(root)
-    _swap(root)
+def publish(staging, place):
+    """staging becomes the release's folder; the old one is deleted only once
+    it is out of the way. Each step is one rename, and put_right finishes any
+    of them."""
+    os.rename(staging, place.new)
+    _sync(place.new.parent)
+    _swap(place)
 
 
-def _swap(root):
-    if (root / DIST).exists():
-        os.rename(root / DIST, root / OLD)
-        _sync(root)
-    os.rename(root / NEW, root / DIST)
-    _sync(root)
-    shutil.rmtree(root / OLD, ignore_errors=True)
+def _swap(place):
+    if place.dist.exists():
+        os.rename(place.dist, place.old)
+        _sync(place.dist.parent)
+    os.rename(place.new, place.dist)
+    _sync(place.dist.parent)
+    shutil.rmtree(place.old, ignore_errors=True)
 
 
-def put_right(root):
-    """Finishes what a release killed midway left: a whole new release goes in
-    place, the one it replaced goes, and a half-made one is deleted."""
-    root = Path(root)
-    for half_made in root.glob(STAGING + "*"):
+def put_right(place):
+    """Finishes what a release into this place killed midway left: a whole new
+    release goes in place, the one it replaced goes, and a half-made one is
+    deleted."""
+    for half_made in place.dist.parent.glob(place.staging + "*"):
         shutil.rmtree(half_made, ignore_errors=True)
-    new, old, dist = root / NEW, root / OLD, root / DIST
+    new, old, dist = place.new, place.old, place.dist
     if new.exists():
         if old.exists() and dist.exists():
-            shutil.rmtree(old)  # cannot arise from a run of ours; dist/ is the one to keep aside
-        say("The last release was stopped while it put dist/ in place: its new release is now dist/.")
-        _swap(root)
+            shutil.rmtree(old)  # cannot arise from a run of ours; the folder is the one to keep aside
+        say(f"The last release was stopped while it put {shown(dist.name)}/ in place: its new release is now "
+            f"{shown(dist.name)}/.")
+        _swap(place)
     elif old.exists():
         if dist.exists():
             shutil.rmtree(old)

@@ -6,6 +6,9 @@
 #
 #   LAUNCHER_GAME_FILES=~/skyquest/game scripts/release.sh -DLAUNCHER_EXE_NAME=skyquest -DLAUNCHER_VERSION=2.1.0.0
 #
+# --out DIR, before the options, puts the release in DIR instead, built in
+# DIR-build beside it; DIR is replaced only when it is empty or holds a release.
+#
 #   LAUNCHER_GAME_FILES          a folder whose whole tree the installer puts
 #                                beside the launcher (play.url, fscommand\wgame.exe, ...)
 #
@@ -26,7 +29,7 @@
 # An icon from outside the checkout travels in the release as NAME.ico,
 # listed with its hash, so that a rebuild reads only its commit and the release.
 #
-# dist/ is replaced only when everything succeeded; any refusal or failure
+# dist/ (or DIR) is replaced only when everything succeeded; any refusal or failure
 # prints one line starting "release:" and exits non-zero. The work is done
 # by the release tool in release/.
 set -euo pipefail
