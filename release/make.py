@@ -65,6 +65,8 @@ def make(options, env, secrets, root=ROOT, out=None):
     with tempfile.TemporaryDirectory(prefix="release-") as private:  # 0700: the secret's file and every log
         private = Path(private)
         signer = signing.signer_from_environment(env, secrets, private)
+        if signer:
+            signing.try_signing(signer, private)
         branding = build_programs(root, build, options, private)
         if game:
             refusal = installer.game_files_refusal(game, branding.name)

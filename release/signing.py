@@ -219,6 +219,29 @@ def sign(signer, path, name, private):
     return time_text(gen_time)
 
 
+def try_signing(signer, private):
+    """Signs, and time-stamps when servers are named, a small program of no
+    use: a wrong PIN, a key the token lacks or no time-stamp server answering
+    then fails the release before anything is built."""
+    trial = Path(private) / "trial.exe"
+    trial.write_bytes(trial_program())
+    sign(signer, trial, "a trial program", private)
+    trial.unlink()
+
+
+def trial_program():
+    """The smallest PE32 program osslsigncode signs: headers and one section
+    holding a ret."""
+    dos = b"MZ" + bytes(58) + struct.pack("<I", 64)
+    coff = struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, 224, 0x0102)  # i386, one section, an executable image
+    optional = struct.pack("<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", 0x10B, 0, 0, 0x200, 0, 0, 0x1000, 0x1000, 0x2000,
+                           0x400000, 0x1000, 0x200, 5, 0, 0, 0, 5, 0, 0, 0x2000, 0x200, 0, 2, 0, 0x100000, 0x1000,
+                           0x100000, 0x1000, 0, 16) + bytes(16 * 8)
+    section = struct.pack("<8sIIIIIIHHI", b".text", 1, 0x1000, 0x200, 0x200, 0, 0, 0, 0, 0x60000020)
+    headers = dos + b"PE\0\0" + coff + optional + section
+    return headers + bytes(0x200 - len(headers)) + b"\xc3" + bytes(0x1FF)
+
+
 def _verified(signer, path, private):
     """The signature of path, and when its verified time stamp says it was made."""
     signature = read_signature(path)

@@ -176,7 +176,7 @@ REFUSED_RELEASES = [
                                                           "LAUNCHER_SIGN_PASSWORD": "x"}),
     ("wrong password", "wrong password", lambda p: {"LAUNCHER_SIGN_PFX": str(p.pfx("publisher", "right")),
                                                     "LAUNCHER_SIGN_PASSWORD": "not it"}),
-    ("certificate without its key", "signing gamestart.exe failed",
+    ("certificate without its key", "signing a trial program failed",
      lambda p: {"LAUNCHER_SIGN_PFX": str(p.pfx("self-signed", "pw", chain=False, key=False)),
                 "LAUNCHER_SIGN_PASSWORD": "pw"}),
     ("game files not a folder", "is not a folder", lambda p: {"LAUNCHER_GAME_FILES": str(p.dir / "no-such-folder")}),
