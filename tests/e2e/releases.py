@@ -1,12 +1,12 @@
 # Releases made as a publisher makes them, with scripts/release.sh, for the
-# tests that run what a release ships.
+# tests that run what a release ships. Each goes to a folder of the test's
+# own (--out), built beside it, so that no two runs share one.
 import os
 import shutil
 import subprocess
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
-DIST, BUILT = ROOT / "dist", ROOT / "build" / "release"
 
 
 def game_files(folder, standins):
@@ -19,21 +19,27 @@ def game_files(folder, standins):
     return folder
 
 
-def release(*options, env=None, tree=ROOT, check=True):
-    """Runs scripts/release.sh in tree with options and env added to this
-    process's environment; answers the finished process."""
-    done = subprocess.run([str(tree / "scripts" / "release.sh"), *options], cwd=tree, env=dict(os.environ, **(env or {})),
-                          capture_output=True, text=True)
+def release(out, *options, env=None, tree=ROOT, check=True):
+    """Runs scripts/release.sh in tree, into out (the tree's dist/ when None),
+    with options and env added to this process's environment; answers the
+    finished process."""
+    argv = [str(tree / "scripts" / "release.sh"), *(["--out", str(out)] if out else []), *options]
+    done = subprocess.run(argv, cwd=tree, env=dict(os.environ, **(env or {})), capture_output=True, text=True)
     if check and done.returncode != 0:
-        raise AssertionError(f"release.sh {' '.join(options)} failed:\n{done.stderr[-2000:]}")
+        raise AssertionError(f"release.sh {' '.join(argv[1:])} failed:\n{done.stderr[-2000:]}")
     return done
 
 
-def as_build(folder, standins):
-    """Copies the last release's programs, with their branding, into folder
-    beside the stand-ins, as a build folder a Lab runs."""
+def built(out):
+    """The folder a release into out was built in: its unsigned programs and branding.json."""
+    return Path(str(out) + "-build")
+
+
+def as_build(out, folder, standins):
+    """Copies the programs of the release in out, with their branding, into
+    folder beside the stand-ins, as a build folder a Lab runs."""
     folder.mkdir(parents=True, exist_ok=True)
-    for source in [*DIST.glob("*.exe"), BUILT / "branding.json"]:
+    for source in [*Path(out).glob("*.exe"), built(out) / "branding.json"]:
         shutil.copyfile(source, folder / source.name)
     (folder / "standins").symlink_to(standins)
     return folder

@@ -28,7 +28,7 @@ DROPPED = [README, "Музыка/трек 1.txt"]  # shipped by this version, no
 def installers(tmp_path_factory):
     """A build folder of this release, with the next version's (next/, and its
     installer as setup-next) and another game's (other/)."""
-    folder = WORK / "installers"
+    folder, made = WORK / "installers", WORK / "releases"
     shutil.rmtree(folder, ignore_errors=True)
     game = game_files(tmp_path_factory.mktemp("game"), BUILD / "standins")
     (game / SETTINGS).write_text("volume=10\r\n")
@@ -38,12 +38,12 @@ def installers(tmp_path_factory):
     shutil.copytree(game, next_game)
     for dropped in DROPPED:
         (next_game / dropped).unlink()
-    release("-DLAUNCHER_VERSION=1.0.1.0", env={"LAUNCHER_GAME_FILES": str(next_game)})
-    next_version = as_build(folder / "next", BUILD / "standins")
-    release("-DLAUNCHER_PRODUCT_NAME=Other Game", env=env)
-    as_build(folder / "other", BUILD / "standins")
-    release(env=env)
-    as_build(folder, BUILD / "standins")
+    release(made / "next", "-DLAUNCHER_VERSION=1.0.1.0", env={"LAUNCHER_GAME_FILES": str(next_game)})
+    next_version = as_build(made / "next", folder / "next", BUILD / "standins")
+    release(made / "other", "-DLAUNCHER_PRODUCT_NAME=Other Game", env=env)
+    as_build(made / "other", folder / "other", BUILD / "standins")
+    release(made / "this", env=env)
+    as_build(made / "this", folder, BUILD / "standins")
     name = json.loads((folder / "branding.json").read_text(encoding="utf-8"))["launcher"][:-4]
     shutil.copyfile(next_version / f"{name}-setup.exe", folder / f"{name}-setup-next.exe")
     return folder

@@ -14,10 +14,13 @@ from pathlib import Path
 from winelab import SHELL_OPEN, USER_CHOICE, USER_CHOICE_LATEST, Lab, read_events, reg_quote
 
 ROOT = Path(__file__).resolve().parents[2]
-# The build whose programs run (its exes, branding.json and standins/), and
-# where the labs keep their prefixes.
+# The build whose programs run (its exes, branding.json and standins/); the
+# folder that holds all a run makes (its prefixes, releases and scenarios),
+# one for each run that goes on at the same time; and the prefix new ones are
+# copied from.
 BUILD = Path(os.environ.get("LAUNCHER_E2E_BUILD", ROOT / "build" / "win"))
 WORK = Path(os.environ.get("LAUNCHER_E2E_WORK", ROOT / "build" / "e2e"))
+TEMPLATE = Path(os.environ.get("LAUNCHER_WINE_TEMPLATE", ROOT / "build" / "wine-template"))
 
 PROG_ID = "TestBrowserHTML"
 NEWER_PROG_ID = "NewerBrowserHTML"
@@ -38,7 +41,7 @@ def no_wait_s(lab):
 
 
 def started_lab(work, build, windows=False):
-    lab = Lab(work, build, windows=windows)
+    lab = Lab(work, build, windows=windows, template=TEMPLATE)
     lab.start()
     return lab
 

@@ -9,6 +9,7 @@
 # wineserver, the host's process list). Tests ask it to set registry values,
 # start a program, count running ones and read files, so a Lab over a real
 # Windows could run the same tests.
+import fcntl
 import json
 import os
 import shutil
@@ -56,8 +57,70 @@ class Run:
     timed_out: bool
 
 
+def wine_env(prefix):
+    """The environment every Wine program of a prefix runs in: no display, no
+    menu builder, no browser bridge."""
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d;winebrowser.exe=d")
+    return env
+
+
+def wine_tool(argv, env, log_file, timeout):
+    with open(log_file, "ab") as out:  # Wine's services inherit these: a file, never a pipe
+        try:
+            subprocess.run(argv, env=env, stdout=out, stderr=out, timeout=timeout, check=True)
+        except subprocess.TimeoutExpired:
+            raise WineError(f"{argv[0]} did not finish in {timeout} s")
+        except subprocess.CalledProcessError as e:
+            raise WineError(f"{' '.join(argv)} failed with {e.returncode}")
+
+
+def ready_template(folder):
+    """A prefix booted once, its home folders its own and the shell's http
+    commands guarded, that new prefixes are copied from: booting one from
+    nothing costs far more than copying it. Made under a lock by whichever
+    run needs it first, and never changed after."""
+    folder = Path(folder).resolve()
+    prefix = folder / "prefix"
+    folder.mkdir(parents=True, exist_ok=True)
+    with open(folder / "lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not (folder / "ready").exists():
+            shutil.rmtree(prefix, ignore_errors=True)
+            env, log_file = wine_env(prefix), folder / "wine-output.log"
+            wine_tool(["wineboot", "-i"], env, log_file, timeout=300)
+            unlink_home(prefix / "drive_c")
+            regedit(guard_lines(), env, log_file, folder)
+            wine_tool(["wineserver", "-w"], env, log_file, timeout=120)
+            (folder / "ready").touch()
+    return prefix
+
+
+def unlink_home(drive_c):
+    """A new prefix links Desktop, Documents and the like to the host's home
+    folder: folders of the prefix's own instead, before anything writes there."""
+    for link in (drive_c / "users").glob("*/*"):
+        if link.is_symlink():
+            link.unlink()
+            link.mkdir()
+
+
+def guard_lines():
+    lines = []
+    for cls in GUARDED_CLASSES:
+        lines += [rf"[HKEY_CLASSES_ROOT\{cls}\shell\open\command]", "@=" + reg_quote(f'"{SHELL_OPEN}" "%1"'), ""]
+    return lines
+
+
+def regedit(lines, env, log_file, work):
+    """Applies .reg lines ([-KEY] deletes a key) in one regedit run."""
+    reg = Path(work) / "apply.reg"
+    reg.write_text("Windows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n", encoding="utf-16")
+    wine_tool(["wine", "regedit", "/S", win_path(reg)], env, log_file, timeout=60)
+
+
 class Lab:
-    def __init__(self, work, build, windows=False):
+    def __init__(self, work, build, windows=False, template=None):
         self.work = Path(work).resolve()
         self.build = Path(build).resolve()
         # The programs as this build named them.
@@ -69,9 +132,8 @@ class Lab:
         self.app_defaults = r"HKEY_CURRENT_USER\Software\Wine\AppDefaults" + "\\" + self.launcher
         self.prefix = self.work / "prefix"
         self.drive_c = self.prefix / "drive_c"
-        self.env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        self.env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="winemenubuilder.exe=d;winebrowser.exe=d")
+        self.env = wine_env(self.prefix)
+        self.template = template  # a folder whose prefix new ones are copied from (ready_template)
         self.log_file = self.work / "wine-output.log"
         self.background = []
         self.startup_s = 0.0  # how long a program takes to start here; measured by start()
@@ -84,9 +146,13 @@ class Lab:
         self.work.mkdir(parents=True, exist_ok=True)
         if not (self.prefix / "system.reg").exists():
             shutil.rmtree(self.prefix, ignore_errors=True)
-            self._wine_tool(["wineboot", "-i"], timeout=300)
-            self._wine_tool(["wineserver", "-w"], timeout=120)
-        self.unlink_home()
+            if self.template:
+                # cp keeps the prefix's links (its drives) as links
+                subprocess.run(["cp", "-a", ready_template(self.template), self.prefix], check=True)
+            else:
+                self._wine_tool(["wineboot", "-i"], timeout=300)
+                self._wine_tool(["wineserver", "-w"], timeout=120)
+        unlink_home(self.drive_c)
         # One persistent server keeps every later start fast, and keeps key
         # security set during a run in force.
         self._wine_tool(["wineserver", "-p"], timeout=30)
@@ -104,41 +170,21 @@ class Lab:
         subprocess.run(["wineserver", "-w"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        timeout=60)
 
-    def unlink_home(self):
-        """A new prefix links Desktop, Documents and the like to the host's
-        home folder: folders of the prefix's own instead, before anything
-        writes there."""
-        for link in (self.drive_c / "users").glob("*/*"):
-            if link.is_symlink():
-                link.unlink()
-                link.mkdir()
-
     def user_folder(self, name=""):
         """Host path of the prefix's user's folder (its Desktop, say)."""
         users = [u for u in (self.drive_c / "users").iterdir() if u.name.lower() != "public"]
         return users[0] / name if name else users[0]
 
     def _wine_tool(self, argv, timeout):
-        with open(self.log_file, "ab") as out:  # Wine's services inherit these: a file, never a pipe
-            try:
-                subprocess.run(argv, env=self.env, stdout=out, stderr=out, timeout=timeout, check=True)
-            except subprocess.TimeoutExpired:
-                raise WineError(f"{argv[0]} did not finish in {timeout} s")
-            except subprocess.CalledProcessError as e:
-                raise WineError(f"{' '.join(argv)} failed with {e.returncode}")
+        wine_tool(argv, self.env, self.log_file, timeout)
 
     # --- registry ----------------------------------------------------------
     def regedit(self, lines):
         """Applies .reg lines ([-KEY] deletes a key) in one regedit run."""
-        reg = self.work / "apply.reg"
-        reg.write_text("Windows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n", encoding="utf-16")
-        self._wine_tool(["wine", "regedit", "/S", win_path(reg)], timeout=60)
+        regedit(lines, self.env, self.log_file, self.work)
 
     def guard_shell(self):
-        lines = []
-        for cls in GUARDED_CLASSES:
-            lines += [rf"[HKEY_CLASSES_ROOT\{cls}\shell\open\command]", "@=" + reg_quote(f'"{SHELL_OPEN}" "%1"'), ""]
-        self.regedit(lines)
+        self.regedit(guard_lines())
 
     # --- files -------------------------------------------------------------
     def c(self, windows_path):
@@ -246,16 +292,19 @@ class Lab:
         return out.stdout if out.returncode == 0 else ""
 
     def processes(self, *parts):
-        """How many programs run with a command line holding every one of parts,
-        in any case: host processes, as tasklist lists none under Wine."""
+        """How many programs of this prefix run with a command line holding
+        every one of parts, in any case: host processes, as tasklist lists
+        none under Wine, told apart from other prefixes' by their WINEPREFIX."""
         wanted = [part.lower().encode() for part in parts]
+        ours = b"\0WINEPREFIX=" + str(self.prefix).encode() + b"\0"
         found = 0
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
                 command = Path(f"/proc/{pid}/cmdline").read_bytes().lower()
+                environment = b"\0" + Path(f"/proc/{pid}/environ").read_bytes()
             except OSError:
                 continue
-            found += all(part in command for part in wanted)
+            found += ours in environment and all(part in command for part in wanted)
         return found
 
     def spawn(self, windows_exe, args=(), cwd=None, log=None):

@@ -17,7 +17,7 @@ import time
 import pe_check
 import pytest
 from conftest import ROOT
-from releases import BUILT, DIST, as_build, game_files, release
+from releases import as_build, built, game_files, release
 from test_launcher import LAUNCHES
 from trial import BUILD, WORK, Trial, check_launch, started_lab, tried_twice
 
@@ -93,7 +93,7 @@ def two_trees(tmp_path_factory, game):
         # The working tree as it is, with its history for the commit's time.
         subprocess.run("{ git ls-files -z -c -o --exclude-standard; printf '.git\\0'; } | tar --null -T - -cf - |"
                        f" tar -xf - -C '{tree}'", shell=True, cwd=ROOT, check=True)
-        release(env={"LAUNCHER_GAME_FILES": game}, tree=tree)
+        release(None, env={"LAUNCHER_GAME_FILES": game}, tree=tree)
         trees.append(tree)
         time.sleep(1)
     return trees
@@ -116,6 +116,9 @@ def test_release_without_a_certificate_lists_its_files(two_trees):
 
 # --- a signed, branded release, its password never on a command line ----------
 BRANDED = "SkyQuest"
+# Texts that must reach the version resources, the manifest and a rebuild as they are.
+BRANDING = ["-DLAUNCHER_VERSION=2.5.0.17", '-DLAUNCHER_COMPANY=Café "Q" Games', "-DLAUNCHER_PRODUCT_NAME=Sky Quest",
+            "-DLAUNCHER_DESCRIPTION=Sky Quest starter", '-DLAUNCHER_COPYRIGHT=© 2026 Café "Q" Games']
 
 
 @pytest.fixture(scope="session")
@@ -124,14 +127,12 @@ def branded(tmp_path_factory, pki, game):
     work = tmp_path_factory.mktemp("branded")
     subprocess.run([PYTHON, ROOT / "res" / "draw_icon.py", work / "branded.ico", "8E1F5A"], check=True)
     password = f"throwaway {time.time_ns()}"
-    release(f"-DLAUNCHER_EXE_NAME={BRANDED}", f"-DLAUNCHER_ICON={work / 'branded.ico'}", "-DLAUNCHER_VERSION=2.5.0.17",
-            '-DLAUNCHER_COMPANY=Café "Q" Games', "-DLAUNCHER_PRODUCT_NAME=Sky Quest",
-            "-DLAUNCHER_DESCRIPTION=Sky Quest starter", '-DLAUNCHER_COPYRIGHT=© 2026 Café "Q" Games',
+    release(work / "dist", f"-DLAUNCHER_EXE_NAME={BRANDED}", f"-DLAUNCHER_ICON={work / 'branded.ico'}", *BRANDING,
             env={"LAUNCHER_GAME_FILES": game, "LAUNCHER_SIGN_PFX": str(pki.pfx("self-signed", password, chain=False)),
                  "LAUNCHER_SIGN_PASSWORD": password})
-    shutil.copytree(DIST, work / "dist")
-    shutil.copytree(BUILT, work / "unsigned", ignore=lambda folder, names: [n for n in names if not n.endswith(".exe")])
-    as_build(work / "build", BUILD / "standins")
+    shutil.copytree(built(work / "dist"), work / "unsigned",
+                    ignore=lambda folder, names: [n for n in names if not n.endswith(".exe")])
+    as_build(work / "dist", work / "build", BUILD / "standins")
     return work
 
 
@@ -155,7 +156,7 @@ def test_signed_branded_exe_is_made_as_configured(branded, role, console):
 
 
 def test_signed_branded_launcher_runs_under_wine(branded):
-    lab = started_lab(WORK, branded / "build")
+    lab = started_lab(WORK / "branded", branded / "build")
     try:
         t = Trial(lab, "signed-branded-vista")
         tried_twice(t, lambda: check_launch(t, LAUNCHES["vista_lookup_waits_for_the_browser"]))
@@ -188,27 +189,31 @@ REFUSED_RELEASES = [
 ]
 
 
-def dist_now():
-    return {p.name: sha256(p) for p in DIST.iterdir()} if DIST.exists() else None
+def listing(folder):
+    return {p.name: sha256(p) for p in folder.iterdir()} if folder.exists() else None
 
 
 @pytest.mark.parametrize("expected, settings", [pytest.param(e, s, id=i) for i, e, s in REFUSED_RELEASES])
-def test_release_refuses(pki, game, expected, settings):
-    before = dist_now()
-    done = release(env=dict({"LAUNCHER_GAME_FILES": game}, **settings(pki)), check=False)
+def test_release_refuses(pki, game, two_trees, tmp_path, expected, settings):
+    dist = tmp_path / "dist"
+    shutil.copytree(two_trees[0] / "dist", dist)  # an earlier release, which must stay as it was
+    before = listing(dist)
+    done = release(dist, env=dict({"LAUNCHER_GAME_FILES": game}, **settings(pki)), check=False)
     said = [line for line in done.stderr.splitlines() if line.startswith("release: ")]
     assert done.returncode != 0 and len(said) == 1 and expected in said[0], done.stderr
-    assert dist_now() == before and not list(ROOT.glob(".dist.*"))
+    assert listing(dist) == before and not list(tmp_path.glob(".dist-*"))
 
 
 # --- a key on a token, a CA's chain, a time stamp --------------------------------
 @pytest.fixture(scope="session")
 def token_release(tmp_path_factory, pki, game):
-    release(env=dict(pki.token_env, LAUNCHER_GAME_FILES=game,
+    """Signed with the key on the token, time-stamped, branded, with an icon from outside the checkout."""
+    work = tmp_path_factory.mktemp("token")
+    subprocess.run([PYTHON, ROOT / "res" / "draw_icon.py", work / "outside.ico", "1F5A8E"], check=True)
+    release(work / "dist", f"-DLAUNCHER_ICON={work / 'outside.ico'}", *BRANDING,
+            env=dict(pki.token_env, LAUNCHER_GAME_FILES=game,
                      LAUNCHER_SIGN_TIMESTAMP_URL=f"{unreachable()} {pki.authority.url}"))
-    folder = tmp_path_factory.mktemp("token") / "dist"
-    shutil.copytree(DIST, folder)
-    return folder
+    return work / "dist"
 
 
 @pytest.mark.parametrize("name", PROGRAMS)
@@ -221,25 +226,26 @@ def test_token_release_verifies_against_the_root_alone_after_the_certificate_exp
     assert files[name]["time_stamp"].startswith(time.strftime("%Y-%m-%dT", time.gmtime()))
 
 
-def secrets_kept(secret):
-    return subprocess.run(["grep", "-rqF", "--", secret, DIST, BUILT]).returncode == 1
+def secrets_kept(secret, dist):
+    return subprocess.run(["grep", "-rqF", "--", secret, dist, built(dist)]).returncode == 1
 
 
 def test_token_release_names_its_signer_and_keeps_the_pin(token_release, pki):
     m, _ = manifest(token_release)
     assert m["signer"] == {"subject": "O=Sky Games,CN=Sky Games Test", "sha256": pki.fingerprint("publisher")}
-    assert secrets_kept(pki.pin)
+    assert secrets_kept(pki.pin, token_release)
 
 
-def test_release_with_a_ca_issued_pfx_carries_its_intermediate(pki, game):
+def test_release_with_a_ca_issued_pfx_carries_its_intermediate(pki, game, tmp_path):
     password = f"ca password {time.time_ns()}"
-    release(env={"LAUNCHER_GAME_FILES": game, "LAUNCHER_SIGN_PFX": str(pki.pfx("publisher", password)),
+    dist = tmp_path / "dist"
+    release(dist, env={"LAUNCHER_GAME_FILES": game, "LAUNCHER_SIGN_PFX": str(pki.pfx("publisher", password)),
                  "LAUNCHER_SIGN_PASSWORD": password, "LAUNCHER_SIGN_ROOTS": str(pki.dir / "root.pem")})
-    _, files = manifest(DIST)
+    _, files = manifest(dist)
     for name in PROGRAMS[:2]:
-        assert "\nSignature verification: ok" in osslsigncode_verify(DIST / name, "-CAfile", pki.dir / "root.pem")
+        assert "\nSignature verification: ok" in osslsigncode_verify(dist / name, "-CAfile", pki.dir / "root.pem")
         assert files[name]["time_stamp"] is None
-    assert secrets_kept(password)
+    assert secrets_kept(password, dist)
 
 
 # --- a reviewer's verify-release.sh -------------------------------------------------
@@ -252,6 +258,11 @@ def verify_release(pki, folder, game, *args):
 
 
 def test_verify_release_holds_a_token_signed_release_rebuilt_from_its_commit(token_release, pki, game):
+    """Its branding reaches the rebuild as it was given, and its icon, from outside the checkout, is the copy the
+    release carries."""
+    m, _ = manifest(token_release)
+    assert m["icon"]["name"] == "gamestart.ico" and not any("LAUNCHER_ICON" in o for o in m["options"])
+    assert (token_release / "gamestart.ico").read_bytes() == (token_release.parent / "outside.ico").read_bytes()
     clean = not subprocess.run(["git", "status", "--porcelain"], cwd=ROOT, capture_output=True, text=True).stdout
     # A tree with uncommitted changes has no commit to rebuild from.
     done = verify_release(pki, token_release, game, *(["--rebuild"] if clean else []))
@@ -259,18 +270,16 @@ def test_verify_release_holds_a_token_signed_release_rebuilt_from_its_commit(tok
     assert not clean or "rebuilt from its commit" in done.stdout, done.stdout
 
 
-def test_verify_release_rebuilds_with_the_icon_the_release_carries(branded, pki, game):
-    """The icon came from outside the checkout: the release carries it, and a rebuild uses only that copy."""
+def test_verify_release_holds_a_self_signed_branded_release(branded, pki, game):
+    """Signed with a certificate that is its own root, not time-stamped; it carries its icon."""
     m, _ = manifest(branded / "dist")
     assert m["icon"]["name"] == f"{BRANDED}.ico" and not any("LAUNCHER_ICON" in o for o in m["options"])
     assert (branded / "dist" / f"{BRANDED}.ico").read_bytes() == (branded / "branded.ico").read_bytes()
-    clean = not subprocess.run(["git", "status", "--porcelain"], cwd=ROOT, capture_output=True, text=True).stdout
     env = {"LAUNCHER_SIGN_ROOTS": str(pki.dir / "self-signed.pem"), "LAUNCHER_SIGNER": pki.fingerprint("self-signed"),
            "LAUNCHER_ALLOW_UNSTAMPED": "1", "LAUNCHER_GAME_FILES": game}
-    done = subprocess.run([ROOT / "scripts" / "verify-release.sh", branded / "dist", *(["--rebuild"] if clean else [])],
-                          capture_output=True, text=True, env=dict(os.environ, **env))
+    done = subprocess.run([ROOT / "scripts" / "verify-release.sh", branded / "dist"], capture_output=True, text=True,
+                          env=dict(os.environ, **env))
     assert done.returncode == 0 and done.stdout.rstrip().endswith("everything holds"), done.stdout + done.stderr
-    assert not clean or "rebuilt from its commit" in done.stdout, done.stdout
 
 
 def test_verify_release_names_one_changed_byte(token_release, pki, game, tmp_path):
