@@ -2,29 +2,19 @@
 # Sets up the machine as needed and runs every test: host unit tests under
 # AddressSanitizer and UBSan, the style checks (shellcheck among them), short
 # fuzzing runs, the release tool's own tests, the shipped exes end to end under
-# Wine, then what a publisher does (branding, reproducible builds, signing).
-# Ends with one "total: N passed, M failed" line.
+# Wine, the players' installer, then what a publisher does (branding,
+# reproducible builds, signing). Ends with one "total: N passed, M failed" line.
+#
+# The builds come first; then the stages run side by side, up to one a core,
+# each in a tree of its own under build/stages/ (its Wine prefixes, releases,
+# pytest's temporary files and token), its output kept in build/reports/NAME.log
+# and shown whole when it ends.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
-scripts/setup.sh || exit 1
 python=/usr/bin/python3  # Debian's, which has python3-pefile
-reports=build/reports
-rm -rf "$reports" && mkdir -p "$reports"
-failed_stage=0
-
-# stage NAME COMMAND...: runs a stage; its failure fails the run.
-stage() {
-  echo "== $1"
-  shift
-  "$@" || failed_stage=1
-}
-# pytest_stage NAME TIMEOUT PATH...: pytest over PATH, its report in build/reports/NAME.xml.
-pytest_stage() {
-  stage "$1" timeout "$2" "$python" -m pytest -q -p no:cacheprovider --junitxml="$reports/$1.xml" "${@:3}"
-}
-
-cmake --preset host >/dev/null && cmake --build --preset host || exit 1
-stage "host tests" ctest --preset host --output-junit "$PWD/$reports/host.xml"
+reports=$PWD/build/reports
+stages=$PWD/build/stages
+template=$PWD/build/wine-template
 
 program=(app/launch.cpp browser/*.cpp watch/watch.cpp text/text.cpp doctor/doctor.cpp doctor/report.cpp doctor/cli.cpp doctor/messages.cpp text/utf8.cpp
          doctor/journal.cpp)
@@ -36,10 +26,10 @@ style() {
   else
     echo "FAIL clang-format (clang-format -i the files above)"; style_failed=$((style_failed + 1))
   fi
-  if clang-tidy --quiet -p build/host "${program[@]}" >build/clang-tidy.log 2>&1; then
+  if clang-tidy --quiet -p build/host "${program[@]}" >"$LAUNCHER_E2E_WORK/clang-tidy.log" 2>&1; then
     echo "ok   clang-tidy"; style_passed=$((style_passed + 1))
   else
-    grep -A3 -E 'warning:|error:' build/clang-tidy.log; echo "FAIL clang-tidy"; style_failed=$((style_failed + 1))
+    grep -A3 -E 'warning:|error:' "$LAUNCHER_E2E_WORK/clang-tidy.log"; echo "FAIL clang-tidy"; style_failed=$((style_failed + 1))
   fi
   mapfile -t scripts < <(git ls-files '*.sh')
   if shellcheck "${scripts[@]}" .ci/run; then
@@ -48,19 +38,114 @@ style() {
     echo "FAIL shellcheck"; style_failed=$((style_failed + 1))
   fi
   echo "style: $style_passed passed, $style_failed failed"
+  [ "$style_failed" -eq 0 ]
 }
-echo "== style: clang-format, clang-tidy and shellcheck"
-style 2>&1 | tee "$reports/style.log"
 
-echo "== fuzzing (7 s a target)"
-scripts/fuzz.sh 7 | tee "$reports/fuzz.log"
-[ "${PIPESTATUS[0]}" -eq 0 ] || failed_stage=1
+# pytest_stage NAME PATH...: pytest over PATH, its report in build/reports/NAME.xml.
+pytest_stage() {
+  "$python" -m pytest -q -p no:cacheprovider --basetemp="$LAUNCHER_E2E_WORK/pytest" --junitxml="$reports/$1.xml" "${@:2}"
+}
 
-pytest_stage "release-tool" 300 tests/release/test_verify.py tests/release/test_manifest.py
+# The stages, the longest first so that the short ones fill in beside the last
+# long one: NAME, its time limit in seconds, and its command.
+names=(installer e2e publishing fuzz style host release-tool)
+declare -A limit=([installer]=1200 [e2e]=1200 [publishing]=1200 [fuzz]=300 [style]=300 [host]=300 [release-tool]=300)
+stage_command() {
+  case $1 in
+    installer) pytest_stage installer -vv tests/e2e/test_installer.py ;;  # -vv outweighs -q: each story by name
+    e2e) pytest_stage e2e tests/e2e --ignore=tests/e2e/test_installer.py ;;
+    publishing) pytest_stage publishing tests/release/test_publishing.py ;;
+    fuzz) echo "fuzzing (7 s a target)"; scripts/fuzz.sh 7 ;;
+    style) echo "clang-format, clang-tidy and shellcheck"; style ;;
+    host) ctest --preset host --output-junit "$reports/host.xml" ;;
+    release-tool) pytest_stage release-tool tests/release/test_verify.py tests/release/test_manifest.py ;;
+  esac
+}
+
+# One stage, started by the loop below in a session of its own.
+if [ "${1:-}" = "--stage" ]; then
+  stage_command "$2"
+  exit
+fi
+
+scripts/setup.sh || exit 1
+
+# wineservers_down FOLDER...: ends every Wine program of the prefixes under them.
+wineservers_down() {
+  local reg
+  while IFS= read -r reg; do
+    WINEPREFIX=$(dirname "$reg") wineserver -k >/dev/null 2>&1
+  done < <(find "$@" -maxdepth 5 -name system.reg 2>/dev/null)
+}
+
+declare -A pid_of=() started_at=()
+# Ctrl-C or a kill: every stage's process group goes, then its Wine servers.
+stop_everything() {
+  trap - INT TERM
+  echo "test.sh: stopped; ending ${!pid_of[*]}" >&2
+  local name
+  for name in "${!pid_of[@]}"; do kill -TERM -- "-${pid_of[$name]}" 2>/dev/null; done
+  sleep 2
+  for name in "${!pid_of[@]}"; do kill -KILL -- "-${pid_of[$name]}" 2>/dev/null; done
+  wineservers_down "$stages" "$template"
+  exit 130
+}
+trap stop_everything INT TERM
+
+rm -rf "$reports" "$stages" && mkdir -p "$reports" "$stages"
+cmake --preset host >/dev/null && cmake --build --preset host || exit 1
 scripts/build.sh || exit 1
-pytest_stage "e2e" 900 tests/e2e --ignore=tests/e2e/test_installer.py
-pytest_stage "installer" 900 -vv tests/e2e/test_installer.py  # -vv outweighs -q: each story by name in the log
-pytest_stage "publishing" 900 tests/release/test_publishing.py
+# Every Wine prefix of the stages is a copy of this one, booted once.
+"$python" -c "import sys; sys.path.insert(0, 'tests/e2e'); import winelab; winelab.ready_template(sys.argv[1])" \
+  "$template" || exit 1
 
-"$python" tests/junit_total.py "$reports"/*.xml "$reports/style.log" "$reports/fuzz.log" || failed_stage=1
-[ "$failed_stage" -eq 0 ]
+# start NAME: runs the stage in the background, as a session of its own so
+# that it can be ended whole, in its own tree.
+start() {
+  local tree=$stages/$1
+  mkdir -p "$tree"
+  (
+    # Not TMPDIR: Wine finds a prefix's server through it.
+    export LAUNCHER_E2E_WORK=$tree LAUNCHER_WINE_TEMPLATE=$template
+    exec setsid timeout --kill-after=20 "${limit[$1]}" "$0" --stage "$1"
+  ) >"$reports/$1.log" 2>&1 </dev/null &
+  pid_of[$1]=$!
+  started_at[$1]=$SECONDS
+}
+
+cores=$(nproc)
+failed=()
+summary=()
+next=0
+while [ "$next" -lt "${#names[@]}" ] || [ "${#pid_of[@]}" -gt 0 ]; do
+  if [ "$next" -lt "${#names[@]}" ] && [ "${#pid_of[@]}" -lt "$cores" ]; then
+    start "${names[$next]}"
+    next=$((next + 1))
+    continue
+  fi
+  ended=
+  wait -n -p ended
+  status=$?
+  [ -n "$ended" ] || continue
+  for name in "${!pid_of[@]}"; do [ "${pid_of[$name]}" = "$ended" ] && break; done
+  # Nothing of it outlives it: its process group, then its Wine servers.
+  kill -KILL -- "-$ended" 2>/dev/null
+  wineservers_down "$stages/$name"
+  took=$((SECONDS - started_at[$name]))
+  unset "pid_of[$name]"
+  case $status in
+    0) result=passed ;;
+    124 | 137) result="timed out after ${limit[$name]} s"; failed+=("$name") ;;
+    *) result="failed ($status)"; failed+=("$name") ;;
+  esac
+  summary+=("$(printf '%-13s %3d:%02d  %s' "$name" $((took / 60)) $((took % 60)) "$result")")
+  echo "== $name: $result in $((took / 60)):$(printf %02d $((took % 60)))"
+  cat "$reports/$name.log"
+  [ -z "$(tail -c 1 "$reports/$name.log")" ] || echo  # a stage cut short mid-line
+done
+
+echo "== stages"
+printf '  %s\n' "${summary[@]}"
+[ "${#failed[@]}" -eq 0 ] || echo "failed: ${failed[*]}"
+"$python" tests/junit_total.py "$reports"/{host,release-tool,e2e,installer,publishing}.xml "$reports/style.log" "$reports/fuzz.log" || failed+=(total)
+[ "${#failed[@]}" -eq 0 ]
