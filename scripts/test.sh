@@ -46,9 +46,10 @@ pytest_stage() {
   "$python" -m pytest -q -p no:cacheprovider --basetemp="$LAUNCHER_E2E_WORK/pytest" --junitxml="$reports/$1.xml" "${@:2}"
 }
 
-# The stages, the longest first so that the short ones fill in beside the last
-# long one: NAME, its time limit in seconds, and its command.
-names=(installer e2e publishing fuzz style host release-tool)
+# The stages, the longest first, so that the short ones fill in beside the last
+# long one: at most one a core at once, as the Wine stages' timing checks
+# need a core each. NAME, its time limit in seconds, and its command.
+names=(installer e2e publishing host fuzz style release-tool)
 declare -A limit=([installer]=1200 [e2e]=1200 [publishing]=1200 [fuzz]=300 [style]=300 [host]=300 [release-tool]=300)
 stage_command() {
   case $1 in
@@ -57,7 +58,7 @@ stage_command() {
     publishing) pytest_stage publishing tests/release/test_publishing.py ;;
     fuzz) echo "fuzzing (7 s a target)"; scripts/fuzz.sh 7 ;;
     style) echo "clang-format, clang-tidy and shellcheck"; style ;;
-    host) ctest --preset host --output-junit "$reports/host.xml" ;;
+    host) cmake --build --preset host && ctest --preset host --output-junit "$reports/host.xml" ;;
     release-tool) pytest_stage release-tool tests/release/test_verify.py tests/release/test_manifest.py ;;
   esac
 }
@@ -84,6 +85,7 @@ stop_everything() {
   trap - INT TERM
   echo "test.sh: stopped; ending ${!pid_of[*]}" >&2
   local name
+  [ -z "${booting:-}" ] || kill "$booting" 2>/dev/null
   for name in "${!pid_of[@]}"; do kill -TERM -- "-${pid_of[$name]}" 2>/dev/null; done
   sleep 2
   for name in "${!pid_of[@]}"; do kill -KILL -- "-${pid_of[$name]}" 2>/dev/null; done
@@ -93,11 +95,16 @@ stop_everything() {
 trap stop_everything INT TERM
 
 rm -rf "$reports" "$stages" && mkdir -p "$reports" "$stages"
-cmake --preset host >/dev/null && cmake --build --preset host || exit 1
-scripts/build.sh || exit 1
-# Every Wine prefix of the stages is a copy of this one, booted once.
+# What the stages read and none writes: the host configuration (clang-tidy's
+# compile commands), the Windows build, and the Wine prefix every stage's
+# prefixes are copied from, booted once, beside the build.
+cmake --preset host >/dev/null || exit 1
 "$python" -c "import sys; sys.path.insert(0, 'tests/e2e'); import winelab; winelab.ready_template(sys.argv[1])" \
-  "$template" || exit 1
+  "$template" >"$reports/wine-template.log" 2>&1 &
+booting=$!
+scripts/build.sh || exit 1
+wait "$booting" || { cat "$reports/wine-template.log"; exit 1; }
+echo "== built, and the Wine prefix ready, in $((SECONDS / 60)):$(printf %02d $((SECONDS % 60)))"
 
 # start NAME: runs the stage in the background, as a session of its own so
 # that it can be ended whole, in its own tree.
@@ -144,7 +151,7 @@ while [ "$next" -lt "${#names[@]}" ] || [ "${#pid_of[@]}" -gt 0 ]; do
   [ -z "$(tail -c 1 "$reports/$name.log")" ] || echo  # a stage cut short mid-line
 done
 
-echo "== stages"
+echo "== stages, in $((SECONDS / 60)):$(printf %02d $((SECONDS % 60))) in all"
 printf '  %s\n' "${summary[@]}"
 [ "${#failed[@]}" -eq 0 ] || echo "failed: ${failed[*]}"
 "$python" tests/junit_total.py "$reports"/{host,release-tool,e2e,installer,publishing}.xml "$reports/style.log" "$reports/fuzz.log" || failed+=(total)
