@@ -46,15 +46,17 @@ def _verify(args, secrets):
 
 def _rebuild(args, secrets):
     """Run in a clone of a release's commit by a verifier."""
-    parser = _Arguments(prog="release", usage="rebuild --out DIR --embed-uninstaller FILE [--source-date-epoch N] "
-                        "[--game-files DIR] -- OPTION...", add_help=False)
+    parser = _Arguments(prog="release", usage="rebuild --out DIR --embed-uninstaller FILE [--embed-programs DIR] "
+                        "[--source-date-epoch N] [--game-files DIR] -- OPTION...", add_help=False)
     parser.add_argument("--out", required=True)
     parser.add_argument("--embed-uninstaller", required=True)
+    parser.add_argument("--embed-programs")
     parser.add_argument("--source-date-epoch")
     parser.add_argument("--game-files")
     parser.add_argument("options", nargs="*")
     given = parser.parse_args(args)
-    return make.rebuild(given.out, given.embed_uninstaller, given.source_date_epoch, given.game_files, given.options)
+    return make.rebuild(given.out, given.embed_uninstaller, given.source_date_epoch, given.game_files, given.options,
+                        given.embed_programs)
 
 
 def _finish_uninstaller(args, secrets):

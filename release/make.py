@@ -88,10 +88,12 @@ def make(options, env, secrets, root=ROOT, out=None):
             + (", signed" if signer else ""))
 
 
-def rebuild(out, embed_uninstaller, source_date_epoch, game, options, root=ROOT):
+def rebuild(out, embed_uninstaller, source_date_epoch, game, options, embed_programs=None, root=ROOT):
     """What a verifier runs in a clone of a release's commit: the programs and
-    the installer built as the release built them, with the release's own
-    uninstaller inside, the four files written to out."""
+    the installer built as the release built them, the four files written to
+    out. The installer carries the release's own uninstaller and, from the
+    folder embed_programs when given, its own signed launcher and doctor,
+    each checked first to be, its signature removed, the program built here."""
     out = os.path.abspath(out)
     os.makedirs(out)
     env = dict(os.environ)
@@ -99,11 +101,22 @@ def rebuild(out, embed_uninstaller, source_date_epoch, game, options, root=ROOT)
         env["SOURCE_DATE_EPOCH"] = source_date_epoch  # the release's, whatever the build would take itself
     build = Path(out, "build")
     branding = build_programs(root, build, options, out, env=env)
+    carried = Path(out, "carried")
+    carried.mkdir()
     for exe in (branding.launcher, branding.doctor):
         shutil.copyfile(build / exe, Path(out, exe))
+        shutil.copyfile(Path(embed_programs, exe) if embed_programs else build / exe, carried / exe)
+        if embed_programs:
+            stripped = Path(out, exe + ".stripped")
+            if signing.read_signature(carried / exe) is None:
+                shutil.copyfile(carried / exe, stripped)
+            else:
+                signing.remove_signature(carried / exe, stripped, out)
+            if stripped.read_bytes() != (build / exe).read_bytes():
+                raise ReleaseError(f"{exe} in the release, its signature removed, is not the {exe} this commit builds")
     hook = installer.Hook(name=branding.uninstaller, keep=str(Path(out, branding.uninstaller)), private=out,
                           embed=os.path.abspath(embed_uninstaller))
-    installer.build_installer(branding, build, game, Path(out, branding.setup), hook.write(out), out)
+    installer.build_installer(branding, carried, game, Path(out, branding.setup), hook.write(out), out)
     return f"release: rebuilt {branding.launcher}, {branding.doctor}, {branding.uninstaller} and {branding.setup}"
 
 
@@ -125,7 +138,8 @@ def _make_files(branding, build, game, signer, staging, private):
     hook = installer.Hook(name=branding.uninstaller, keep=str(unsigned / branding.uninstaller), private=str(private),
                           signer=str(private / "signer.json") if signer else None,
                           staged=str(staging / branding.uninstaller), stamped=str(private / "uninstaller-stamp.json"))
-    installer.build_installer(branding, build, game, unsigned / branding.setup, hook.write(private), private)
+    # The installer carries the programs as they ship: signed, when signing.
+    installer.build_installer(branding, staging, game, unsigned / branding.setup, hook.write(private), private)
     shutil.copyfile(unsigned / branding.setup, staging / branding.setup)
     if signer:
         stamps[branding.setup] = signing.sign(signer, staging / branding.setup, branding.setup, private)

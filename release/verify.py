@@ -11,7 +11,7 @@ import tempfile
 from dataclasses import dataclass
 from pathlib import Path
 
-from . import installer, manifest as manifests, programs, signing
+from . import installer, manifest as manifests, nsis, programs, signing
 from .build import setup
 from .common import ROOT, ReleaseError, committed_file, module_command, run, shown
 from .manifest import MANIFEST, OLD_MANIFEST, SUMS
@@ -97,6 +97,7 @@ def verify(folder, trust, rebuild=False, trust_ref=None, game_files=None):
         _check_stamps(manifest, signatures, trust)
         signer = _check_signatures(manifest, copies, signatures, trust, work) if trust.roots else None
         _check_unsigned(manifest, copies, signatures, work)
+        _check_installed_programs(manifest, shape, copies, work)
         if rebuild:
             _rebuild(manifest, shape, copies, trust_ref, game_files, ROOT, work)
         _check_unchanged(folder, read)
@@ -256,6 +257,38 @@ def _check_unsigned(manifest, copies, signatures, work):
             raise ReleaseError(f"{f.name} with its signature removed does not match its unsigned hash in {MANIFEST}")
 
 
+def _check_installed_programs(manifest, shape, copies, work):
+    """The installer puts into the install folder the very launcher and
+    doctor the release carries, signed as they are: what players run is what
+    was verified above."""
+    setup = shape.name + programs.ROLES[3].suffix
+    carried = _named(setup, nsis.extracted_files, (copies / setup).read_bytes())
+    for role in programs.ROLES[:2]:
+        name = shape.name + role.suffix
+        own = (copies / name).read_bytes()
+        installed = [data for path, data in carried if path.lower() == "$instdir\\" + name.lower()]
+        if not installed:
+            raise ReleaseError(f"{setup} does not install {name}, {role.what}")
+        for data in installed:
+            if data != own:
+                raise ReleaseError(f"{setup} installs another {name} than the release's: "
+                                   + _what_it_is(data, manifest, work / "installed.exe"))
+
+
+def _what_it_is(data, manifest, path):
+    """What a program the installer carries is, beside the release's own."""
+    path.write_bytes(data)
+    try:
+        signature = signing.read_signature(path)
+    except ReleaseError:
+        return "not a program of the release's kind"
+    if signature is None:
+        return "an unsigned one"
+    if manifest.signer is None or signature.certificate_sha256 != manifest.signer.sha256:
+        return f"one signed by {signature.subject}"
+    return "other bytes, signed by the release's signer"
+
+
 def _git(repo, *args, log=None):
     return run(["git", "-C", repo, *args], log=log, check=False)
 
@@ -318,15 +351,21 @@ def _rebuild(manifest, shape, copies, trust_ref, game_files, repo, work):
             and _git(source, "checkout", "-q", "--detach", "FETCH_HEAD")):
         raise ReleaseError(f"cannot fetch commit {commit} from {repo}")
     epoch = ["--source-date-epoch", str(manifest.source_date_epoch)] if manifest.source_date_epoch is not None else []
+    # A signed release's installer carries its signed launcher and doctor: the
+    # rebuild puts them in, once each is known to be the program it builds.
+    signed = ["--embed-programs", copies] if manifest.signer else []
     argv, env = module_command(source, "rebuild", "--out", work / "rebuilt", "--embed-uninstaller",
-                               copies / shape.uninstaller, *epoch, *(["--game-files", game] if game else []), "--",
-                               *options)
-    if not run(argv, cwd=source, env=env, log=work / "rebuild.log", check=False):
-        raise ReleaseError(f"the rebuild of {commit} failed: {_said(work / 'rebuild.log')}")
+                               copies / shape.uninstaller, *signed, *epoch, *(["--game-files", game] if game else []),
+                               "--", *options)
+    built = run(argv, cwd=source, env=env, log=work / "rebuild.log", check=False)
+    # What it built before it stopped is compared first: a program the release's does not strip to stops it.
     for f in manifest.files:
         rebuilt = work / "rebuilt" / f.name
-        if not rebuilt.exists() or manifests.file_sha256(rebuilt) != f.unsigned_sha256:
+        if (built or rebuilt.exists()) and (not rebuilt.exists()
+                                            or manifests.file_sha256(rebuilt) != f.unsigned_sha256):
             raise ReleaseError(f"{f.name} rebuilt from {commit} differs from the release")
+    if not built:
+        raise ReleaseError(f"the rebuild of {commit} failed: {_said(work / 'rebuild.log')}")
 
 
 def _said(log):

@@ -202,13 +202,49 @@ def stand_in(folder, name, *, console=False, host=HOST, version=VERSION, product
     installer.finish_pe(folder / name)
 
 
+SETUP_SCRIPT = """Unicode true
+Name "{product}"
+OutFile "{out}"
+InstallDir "$LOCALAPPDATA\\Programs\\{product}"
+RequestExecutionLevel user
+SetCompressor /SOLID lzma
+VIProductVersion "{version}"
+VIFileVersion "{version}"
+VIAddVersionKey /LANG=1033 "ProductName" "{product}"
+VIAddVersionKey /LANG=1033 "CompanyName" "{company}"
+VIAddVersionKey /LANG=1033 "ProductVersion" "{version}"
+Section
+  File "/oname=$INSTDIR\\{launcher}" "{launcher_path}"
+  File "/oname=$INSTDIR\\{doctor}" "{doctor_path}"
+SectionEnd
+"""
+
+
+def setup_stand_in(out, launcher, doctor):
+    """A small installer of the release's kind (Unicode NSIS, solid LZMA),
+    branded as the release's, that installs the launcher and doctor at these
+    paths; finished as the release finishes its installer."""
+    script = out.parent / (out.name + ".nsi")
+    script.write_text(SETUP_SCRIPT.format(product=PRODUCT, company=COMPANY, version=VERSION, out=out,
+                                          launcher=f"{NAME}.exe", launcher_path=launcher,
+                                          doctor=f"{NAME}-doctor.exe", doctor_path=doctor), encoding="utf-8")
+    tool("makensis", "-V1", "-INPUTCHARSET", "UTF8", script)
+    installer.finish_pe(out)
+
+
 @pytest.fixture(scope="session")
-def unsigned_programs(tmp_path_factory):
+def unsigned_programs(tmp_path_factory, pki):
     """The four programs, each of its role: the doctor a console program, the
-    others GUI programs, the launcher opening the manifest's host."""
+    others GUI programs, the launcher opening the manifest's host. The
+    installer carries the launcher and doctor as the release signs them,
+    kept in signed/."""
     folder = tmp_path_factory.mktemp("programs")
-    for name in PROGRAMS:
+    (folder / "signed").mkdir()
+    for name in PROGRAMS[:3]:
         stand_in(folder, name, console=name.endswith("-doctor.exe"))
+    for name in PROGRAMS[:2]:
+        sign(pki, folder / name, folder / "signed" / name, stamp=pki.authority.url)
+    setup_stand_in(folder / PROGRAMS[3], *(folder / "signed" / name for name in PROGRAMS[:2]))
     return folder
 
 
@@ -217,7 +253,10 @@ def genuine(tmp_path_factory, pki, unsigned_programs):
     folder = tmp_path_factory.mktemp("genuine")
     files = []
     for name in PROGRAMS:
-        sign(pki, unsigned_programs / name, folder / name, stamp=pki.authority.url)
+        if name in PROGRAMS[:2]:
+            shutil.copyfile(unsigned_programs / "signed" / name, folder / name)
+        else:
+            sign(pki, unsigned_programs / name, folder / name, stamp=pki.authority.url)
         stamp = signing.check(folder / name, signing.read_signature(folder / name), pki.roots, "roots",
                               tmp_path_factory.mktemp("check"))
         files.append(manifests.ShippedFile(name=name, size=(folder / name).stat().st_size,

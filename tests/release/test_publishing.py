@@ -155,13 +155,29 @@ def test_signed_branded_exe_is_made_as_configured(branded, role, console):
     assert not failed
 
 
-def test_signed_branded_launcher_runs_under_wine(branded):
+@pytest.fixture(scope="session")
+def branded_lab(branded):
     lab = started_lab(WORK / "branded", branded / "build")
-    try:
-        t = Trial(lab, "signed-branded-vista")
-        tried_twice(t, lambda: check_launch(t, LAUNCHES["vista_lookup_waits_for_the_browser"]))
-    finally:
-        lab.stop()
+    yield lab
+    lab.stop()
+
+
+def test_signed_branded_launcher_runs_under_wine(branded_lab):
+    t = Trial(branded_lab, "signed-branded-vista")
+    tried_twice(t, lambda: check_launch(t, LAUNCHES["vista_lookup_waits_for_the_browser"]))
+
+
+def test_the_installer_installs_the_signed_programs(branded, branded_lab, pki):
+    """What players run is what the publisher signed: the installed launcher and doctor are the release's bytes,
+    and their signatures verify."""
+    lab = branded_lab
+    lab.place(branded / "dist" / f"{BRANDED}-setup.exe", r"C:\setup\setup.exe")
+    run = lab.run(r"C:\setup\setup.exe", ["/S"], cwd=branded, timeout=120)
+    assert run.status == 0 and not run.timed_out, f"the installer ended with status {run.status}"
+    folder = lab.user_folder("AppData/Local/Programs/Sky Quest")
+    for name in (f"{BRANDED}.exe", f"{BRANDED}-doctor.exe"):
+        assert (folder / name).read_bytes() == (branded / "dist" / name).read_bytes(), name
+        assert "Signature verification: ok" in osslsigncode_verify(folder / name, "-CAfile", pki.dir / "self-signed.pem")
 
 
 # --- the release command refuses, with one line and dist/ as it was ------------

@@ -6,9 +6,9 @@ import subprocess
 
 import pytest
 from asn1crypto import cms, core
-from conftest import NAME, ROOT, sign, stand_in
+from conftest import NAME, ROOT, setup_stand_in, sign, stand_in
 
-from release import __main__ as tool, installer, programs, signing, verify
+from release import __main__ as tool, installer, manifest as manifests, programs, signing, verify
 
 SETUP, DOCTOR, LAUNCHER = f"{NAME}-setup.exe", f"{NAME}-doctor.exe", f"{NAME}.exe"
 
@@ -30,6 +30,12 @@ class Tamper:
         self.release.entry(name)["time_stamp"] = signing.time_text(signing.stamped_at(
             signing.read_signature(self.dir / name)))
         self.release.write()
+
+    def installer_of(self, launcher, doctor, **how):
+        """The installer made again around these two programs, signed as the publisher would."""
+        setup_stand_in(self.tmp / SETUP, launcher, doctor)
+        self.release.entry(SETUP)["unsigned_sha256"] = manifests.file_sha256(self.tmp / SETUP)
+        self.resign(SETUP, self.tmp / SETUP, **how)
 
     def sums(self, text):
         (self.dir / "SHA256SUMS").write_text(text)
@@ -216,6 +222,9 @@ REFUSED = [
     ("a header checksum not its own", _wrong_checksum, f"{DOCTOR} has a header checksum that is not its own"),
     ("a launcher that opens another host", lambda t: t.rebuilt(LAUNCHER, host="play.rogue.example"),
      f"{LAUNCHER} does not open https://play.game.example/, the host manifest.json names"),
+    ("an installer that installs the unsigned launcher",
+     lambda t: t.installer_of(t.programs / LAUNCHER, t.dir / DOCTOR, stamp=t.pki.authority.url),
+     f"{SETUP} installs another {LAUNCHER} than the release's: an unsigned one"),
     # A signature holds what osslsigncode signs, and nothing unsigned but one time stamp.
     ("a blob in the unsigned attributes",
      lambda t: t.attribute(SETUP, "unsigned_attrs", "1.3.6.1.4.1.55555.1", core.OctetString(os.urandom(65536))),
@@ -257,10 +266,9 @@ def test_refused(release, pki, unsigned_programs, pinned, monkeypatch, tmp_path,
 
 
 def _unstamped(t):
-    for name in (LAUNCHER, DOCTOR, SETUP, f"{NAME}-uninstall.exe"):
+    for name in (LAUNCHER, DOCTOR, f"{NAME}-uninstall.exe"):
         t.resign(name)
-        t.release.entry(name)["time_stamp"] = None
-    t.release.write()
+    t.installer_of(t.dir / LAUNCHER, t.dir / DOCTOR)
     t.monkeypatch.setenv("LAUNCHER_ALLOW_UNSTAMPED", "1")
 
 
