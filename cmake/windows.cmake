@@ -66,7 +66,11 @@ configure_file(res/launcher.rc.in generated/res/doctor.rc @ONLY)
 # icon must relink both programs all the same.
 set_source_files_properties(${CMAKE_BINARY_DIR}/generated/res/launcher.rc ${CMAKE_BINARY_DIR}/generated/res/doctor.rc
   PROPERTIES OBJECT_DEPENDS "${LAUNCHER_ICON_FOR_RC}")
-add_executable(launcher WIN32 app/main.cpp platform/win32.cpp platform/win32_launch.cpp ${windows_startup}
+# What both programs link alike, compiled once for both.
+add_library(windows_shared OBJECT platform/win32.cpp ${windows_startup})
+target_include_directories(windows_shared PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(windows_shared PRIVATE ${size_flags} ${hardening_flags})
+add_executable(launcher WIN32 app/main.cpp platform/win32_launch.cpp $<TARGET_OBJECTS:windows_shared>
   ${CMAKE_BINARY_DIR}/generated/res/launcher.rc)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME})
 target_compile_options(launcher PRIVATE ${size_flags} ${hardening_flags})
@@ -74,8 +78,8 @@ target_link_libraries(launcher PRIVATE launcher_core advapi32 shell32 user32)
 target_link_options(launcher PRIVATE ${windows_link_flags})
 add_load_config(launcher)
 
-add_executable(doctor doctor/main.cpp platform/win32.cpp doctor/platform_win32.cpp doctor/io_win32.cpp
-  ${windows_startup} ${CMAKE_BINARY_DIR}/generated/res/doctor.rc)
+add_executable(doctor doctor/main.cpp doctor/platform_win32.cpp doctor/io_win32.cpp $<TARGET_OBJECTS:windows_shared>
+  ${CMAKE_BINARY_DIR}/generated/res/doctor.rc)
 set_target_properties(doctor PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME}-doctor)
 target_compile_options(doctor PRIVATE ${size_flags} ${hardening_flags})
 target_link_libraries(doctor PRIVATE doctor_core advapi32 shell32 user32)

@@ -13,11 +13,15 @@ as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 codename=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
 
-# missing PACKAGE...: those not installed.
+# missing PACKAGE...: those not installed, asked of dpkg in one go (the build
+# and every release run this script).
 missing() {
-  local p
+  local installed p
+  # Each installed one by its name and by name:architecture.
+  installed=$(dpkg-query -W -f='${db:Status-Status} ${Package} ${Package}:${Architecture}\n' "$@" 2>/dev/null |
+              awk '$1 == "installed" { print $2; print $3 }')
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || echo "$p"
+    grep -qFx -- "$p" <<<"$installed" || echo "$p"
   done
 }
 

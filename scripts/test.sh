@@ -49,7 +49,7 @@ pytest_stage() {
 # The stages, the longest first, so that the short ones fill in beside the last
 # long one: at most one a core at once, as the Wine stages' timing checks
 # need a core each. NAME, its time limit in seconds, and its command.
-names=(publishing e2e installer host fuzz style release-tool)
+names=(installer publishing e2e host fuzz style release-tool)
 declare -A limit=([installer]=1200 [e2e]=1200 [publishing]=1200 [fuzz]=300 [style]=300 [host]=300 [release-tool]=300)
 stage_command() {
   case $1 in
