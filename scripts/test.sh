@@ -112,8 +112,10 @@ start() {
   local tree=$stages/$1
   mkdir -p "$tree"
   (
-    # Not TMPDIR: Wine finds a prefix's server through it.
-    export LAUNCHER_E2E_WORK=$tree LAUNCHER_WINE_TEMPLATE=$template
+    # One core a stage: its builds compile one file at a time, so that the
+    # Wine stages' timing checks keep a core to themselves. Not TMPDIR: Wine
+    # finds a prefix's server through it.
+    export LAUNCHER_E2E_WORK=$tree LAUNCHER_WINE_TEMPLATE=$template CMAKE_BUILD_PARALLEL_LEVEL=1
     exec setsid timeout --kill-after=20 "${limit[$1]}" "$0" --stage "$1"
   ) >"$reports/$1.log" 2>&1 </dev/null &
   pid_of[$1]=$!

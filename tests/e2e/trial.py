@@ -36,7 +36,8 @@ AFTER_EXIT_S = (0.0, 2.5)
 # come at least that long after it was launched. One that did not wait spends
 # two start-ups on them (the launcher's and the item's): a fraction of a second
 # natively, over one where i386 code runs emulated, and more while other runs
-# load the machine, so the start-up is measured again beside the run.
+# load the machine, so the start-up is measured by a program started at the
+# same moment as the launcher.
 def no_wait_s(startup_s):
     return max(1.0, 2 * startup_s + 0.75)
 
@@ -57,6 +58,7 @@ class Trial:
         self.address = f"https://{lab.branding['host']}/partner/iframe/10?cid=ru"  # the game's page
         self.dir = lab.work / "scenarios" / name
         self.log = self.dir / "events.log"
+        self.probe = self.dir / "startup.log"  # what a program started beside the launcher recorded
         self.begin()
 
     def begin(self):
@@ -141,11 +143,12 @@ class Trial:
         return started
 
     def check_no_wait(self, run, play_url=True):
-        """No browser to wait for: the follow-ups come straight after start-up."""
+        """No browser to wait for: the follow-ups come straight after start-up.
+        run: started with the probe self.probe beside it."""
         started = self.check_follow_ups_after(0, play_url)
         if started:
             lag = started.ms / 1000 - run.start
-            startup_s = max(self.lab.startup_s, self.lab.measure_startup(tries=1))
+            startup_s = self.lab.startup_beside(run, self.probe)
             self.expect(lag < no_wait_s(startup_s), f"follow-ups came {lag:.2f} s in (the launcher ran {run.end - run.start:.2f} s,"
                         f" a start-up takes {startup_s:.2f} s): the launcher waited", timing=True)
 
@@ -224,7 +227,7 @@ def set_up(t, row):
 
 def check_launched(t, row):
     """Runs the launcher and checks it against row; answers the browser's start."""
-    run = t.lab.run(t.lab.launcher_path, cwd=t.dir, log=t.log, timeout=40)
+    run = t.lab.run(t.lab.launcher_path, cwd=t.dir, log=t.log, timeout=40, probe=None if row.started else t.probe)
     t.settle()
     t.check_exit(run)
     for image in row.never:

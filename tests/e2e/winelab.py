@@ -232,14 +232,21 @@ class Lab:
             env.update(LANG=lang, LC_ALL=lang)
         return env
 
-    def run(self, windows_exe, args=(), cwd=None, log=None, timeout=60, stdout=None, lang=None):
+    def run(self, windows_exe, args=(), cwd=None, log=None, timeout=60, stdout=None, lang=None, probe=None):
         """Runs a program to its end; its output goes to Wine's log, or to
-        the file stdout names."""
+        the file stdout names. With probe (a log file), a stand-in starts at
+        the same moment and records there, so that the start-up beside the
+        run can be told (startup_beside)."""
         env = self.env_for(log, lang)
         start = time.time()
         with open(self.log_file, "ab") as log_out, open(stdout or os.devnull, "wb") as own_out:
             out = own_out if stdout else log_out
             p = subprocess.Popen(["wine", windows_exe, *args], env=env, cwd=cwd, stdout=out, stderr=log_out)
+            beside = None
+            if probe:
+                Path(probe).unlink(missing_ok=True)
+                beside = subprocess.Popen(["wine", SHELL_OPEN], env=self.env_for(probe), cwd=cwd, stdout=log_out,
+                                          stderr=log_out)
             try:
                 status = p.wait(timeout=timeout)
                 timed_out = False
@@ -247,7 +254,16 @@ class Lab:
                 p.kill()
                 p.wait()
                 status, timed_out = -1, True
-        return Run(status, start, time.time(), timed_out)
+            end = time.time()
+            if beside:
+                beside.wait(timeout=60)
+        return Run(status, start, end, timed_out)
+
+    def startup_beside(self, run, probe):
+        """How long the stand-in started beside run took to its first
+        instruction; the lab's start-up when it recorded nothing."""
+        starts = [e for e in read_events(probe) if e.event == "start"]
+        return starts[0].ms / 1000 - run.start if starts else self.startup_s
 
     def settle(self, log, still_running=(), limit_s=8.0):
         """Waits until every stand-in that started has recorded its exit (but
