@@ -78,7 +78,8 @@ target_link_libraries(launcher PRIVATE launcher_core advapi32 shell32 user32)
 target_link_options(launcher PRIVATE ${windows_link_flags})
 add_load_config(launcher)
 
-add_executable(doctor doctor/main.cpp doctor/platform_win32.cpp doctor/io_win32.cpp $<TARGET_OBJECTS:windows_shared>
+add_executable(doctor doctor/main.cpp doctor/platform_win32.cpp platform/win32_machine.cpp doctor/io_win32.cpp
+  $<TARGET_OBJECTS:windows_shared>
   ${CMAKE_BINARY_DIR}/generated/res/doctor.rc)
 set_target_properties(doctor PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME}-doctor)
 target_compile_options(doctor PRIVATE ${size_flags} ${hardening_flags})
@@ -112,7 +113,7 @@ add_subdirectory(tests/e2e/standins)
 # The simulated Windows' claims, against the real layers: run under Wine by
 # the end-to-end suite.
 add_executable(conformance tests/conformance/win32_main.cpp tests/conformance/claims.cpp platform/win32.cpp
-  platform/win32_launch.cpp)
+  platform/win32_launch.cpp platform/win32_machine.cpp)
 target_include_directories(conformance PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(conformance PRIVATE advapi32 shell32 user32)
 target_link_options(conformance PRIVATE -static -municode -s)

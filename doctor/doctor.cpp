@@ -7,6 +7,7 @@
 #include "browser/browser_command.h"
 #include "browser/registry.h"
 #include "doctor/journal.h"
+#include "doctor/machine.h"
 #include "doctor/report_io.h"
 #include "watch/watch.h"
 
@@ -254,6 +255,9 @@ Report Diagnose(View launcher_name) {
   if (r.version_known)
     r.lookup = r.major >= 6 ? u"the user's choice for http links (Windows Vista and later)"
                             : u"the http class's open command (Windows XP and earlier)";
+  r.windows_names = ReadWindowsNames(r.version_known, r.major, r.minor);
+  r.windows_name = PersonName(r.windows_names);
+  r.machine = ReadMachine();
   for (const Entry& e : journal::Entries()) r.steps.push_back(Describe(e));
   r.decided = d.decided;
   switch (d.decided) {
@@ -297,6 +301,7 @@ Report Diagnose(View launcher_name) {
     if (program.size() > 2 && program.front() == u'"' && !text::Contains(program, u"%")) {
       const Text path(program.substr(1, program.size() - 2));
       r.program_file_missing = !app::FileExists(path.c_str());
+      if (!r.program_file_missing) r.program_version = ReadProgramVersion(path);
     }
     r.watched_name = watch::DeriveWatchedName(program);
     r.opera_stub = watch::IsOperaStub(program);

@@ -9,6 +9,7 @@ using platform::Key;
 namespace {
 
 std::vector<Entry> entries;
+int paused = 0;                           // NotJournaled scopes alive
 std::map<Key, std::u16string> key_paths;  // every key opened, by handle; a reused handle gets its new path
 
 std::u16string PathOf(Key key) {
@@ -24,12 +25,16 @@ std::u16string Copy(const char16_t* text) { return text ? std::u16string(text) :
 
 const std::vector<Entry>& Entries() { return entries; }
 
+NotJournaled::NotJournaled() { ++paused; }
+NotJournaled::~NotJournaled() { --paused; }
+
 void Clear() {
   entries.clear();
   key_paths.clear();
 }
 
 void RecordKeyOpen(Key base, const char16_t* sub_key, std::uint32_t rights, std::int32_t status, Key opened) {
+  if (paused > 0) return;
   Entry e(Kind::KeyOpen);
   e.status = status;
   e.rights = rights;
@@ -41,6 +46,7 @@ void RecordKeyOpen(Key base, const char16_t* sub_key, std::uint32_t rights, std:
 
 void RecordValueQuery(Key key, const char16_t* value_name, std::int32_t status, const std::uint32_t* type,
                       const std::uint8_t* data, const std::uint32_t* data_size) {
+  if (paused > 0) return;
   Entry e(Kind::ValueQuery);
   e.status = status;
   e.path = PathOf(key);

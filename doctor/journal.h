@@ -29,6 +29,16 @@ struct Entry {
 const std::vector<Entry>& Entries();
 void Clear();
 
+// While one lives, nothing is recorded: the doctor's own reads, which are
+// not the launcher's.
+class NotJournaled {
+ public:
+  NotJournaled();
+  ~NotJournaled();
+  NotJournaled(const NotJournaled&) = delete;
+  NotJournaled& operator=(const NotJournaled&) = delete;
+};
+
 void RecordKeyOpen(platform::Key base, const char16_t* sub_key, std::uint32_t rights, std::int32_t status,
                    platform::Key opened);
 void RecordValueQuery(platform::Key key, const char16_t* value_name, std::int32_t status, const std::uint32_t* type,

@@ -1,9 +1,10 @@
-// The only door to Windows. One function per Win32 call the launcher makes,
-// with the same arguments and results, in portable types, and only the
-// constants the logic needs. Each binary links one set of layers:
+// The only door to Windows. One function per Win32 call the launcher and
+// its doctor make, with the same arguments and results, in portable types,
+// and only the constants the logic needs. Each binary links one set of layers:
 //   launcher: win32.cpp + win32_launch.cpp
 //   doctor:   win32.cpp + doctor/platform_win32.cpp (registry reads
-//             journaled, shell calls refused)
+//             journaled, shell calls refused) + win32_machine.cpp (its
+//             own questions about the machine)
 //   tests:    tests/sim/ (a simulated Windows), checked against these layers
 //             by tests/conformance/
 // The doctor's console and report files, and the start-up hardening
@@ -26,6 +27,9 @@ inline constexpr Key kNoKey{0};
 // Predefined roots are sign-extended 32-bit values, as <winreg.h> defines them.
 inline constexpr Key kClassesRoot{static_cast<std::uintptr_t>(std::intptr_t{INT32_MIN})};
 inline constexpr Key kCurrentUser{static_cast<std::uintptr_t>(std::intptr_t{INT32_MIN} + 1)};
+inline constexpr Key kLocalMachine{static_cast<std::uintptr_t>(std::intptr_t{INT32_MIN} + 2)};
+// GetCurrentProcess()'s answer: a pseudo handle, never closed.
+inline constexpr Handle kCurrentProcess{~std::uintptr_t{0}};
 
 // Error codes.
 inline constexpr std::int32_t kErrorSuccess = 0;
@@ -34,14 +38,17 @@ inline constexpr std::uint32_t kErrorPathNotFound = 3;
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorInvalidName = 123;
+inline constexpr std::uint32_t kErrorProcNotFound = 127;
 
 // Registry.
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
+inline constexpr std::uint32_t kRegDword = 4;
 inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
 inline constexpr std::uint32_t kKeyEnumerateSubKeys = 0x0008;
 inline constexpr std::uint32_t kStandardRightsRead = 0x00020000;
 inline constexpr std::uint32_t kKeyRead = 0x00020019;
+inline constexpr std::uint32_t kKeyWow64_64Key = 0x0100;  // a 32-bit program reads the 64-bit view
 
 // Files.
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
@@ -74,6 +81,17 @@ inline constexpr std::uint32_t kGwOwner = 4;
 inline constexpr std::int32_t kGwlExStyle = -20;
 inline constexpr std::uint32_t kWsExToolWindow = 0x80;
 
+// Machines (IMAGE_FILE_MACHINE_*) and processor architectures (PROCESSOR_ARCHITECTURE_*).
+inline constexpr std::uint16_t kMachineUnknown = 0;  // IsWow64Process2's answer for a process not under WOW64
+inline constexpr std::uint16_t kMachineI386 = 0x014C;
+inline constexpr std::uint16_t kMachineArmNt = 0x01C4;
+inline constexpr std::uint16_t kMachineAmd64 = 0x8664;
+inline constexpr std::uint16_t kMachineArm64 = 0xAA64;
+inline constexpr std::uint16_t kProcessorIntel = 0;
+inline constexpr std::uint16_t kProcessorArm = 5;
+inline constexpr std::uint16_t kProcessorAmd64 = 9;
+inline constexpr std::uint16_t kProcessorArm64 = 12;
+
 // Sizes of the Win32 records in the 32-bit build; win32.cpp checks them.
 inline constexpr std::uint32_t kOsVersionInfoSize = 276;
 inline constexpr std::uint32_t kProcessEntrySize = 556;
@@ -87,6 +105,16 @@ struct OsVersionInfo {
   std::uint32_t dwBuildNumber;
   std::uint32_t dwPlatformId;
   char16_t szCSDVersion[128];
+};
+
+// Only the architecture is ever looked at.
+struct SystemInfo {
+  std::uint16_t wProcessorArchitecture;
+  std::uint16_t wReserved;
+  std::uint32_t dwPageSize;
+  std::uintptr_t lpMinimumApplicationAddress, lpMaximumApplicationAddress, dwActiveProcessorMask;
+  std::uint32_t dwNumberOfProcessors, dwProcessorType, dwAllocationGranularity;
+  std::uint16_t wProcessorLevel, wProcessorRevision;
 };
 
 // Only the attributes of the first entry are ever looked at.
@@ -155,6 +183,21 @@ Instance ShellExecuteW(Window owner, const char16_t* verb, const char16_t* file,
 // shlwapi's, found when first called rather than imported; an HRESULT.
 std::int32_t AssocQueryStringW(std::uint32_t flags, std::uint32_t what, const char16_t* assoc, const char16_t* extra,
                                char16_t* out, std::uint32_t* out_chars);
+
+// The doctor's own questions about the machine and the browser's program,
+// which the launcher never asks. Each is found when first called, so that
+// the doctor imports nothing Windows 2000 lacks; where this Windows has no
+// such call, it fails with GetLastError() kErrorProcNotFound (or, for
+// GetNativeSystemInfo, which answers nothing, false).
+// kernel32: Windows 10 1709, XP SP2 and XP.
+bool IsWow64Process2(Handle process, std::uint16_t* process_machine, std::uint16_t* native_machine);
+bool IsWow64Process(Handle process, bool* wow64);
+bool GetNativeSystemInfo(SystemInfo* info);
+// version.dll's, loaded from the system folder only. VerQueryValueW points
+// into block; length counts characters for text, bytes otherwise.
+std::uint32_t GetFileVersionInfoSizeW(const char16_t* file, std::uint32_t* handle);
+bool GetFileVersionInfoW(const char16_t* file, std::uint32_t handle, std::uint32_t size, void* data);
+bool VerQueryValueW(const void* block, const char16_t* sub_block, const void** buffer, std::uint32_t* length);
 
 // user32
 bool PeekMessageW(Msg* msg, Window window, std::uint32_t filter_min, std::uint32_t filter_max, std::uint32_t remove);

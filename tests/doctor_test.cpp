@@ -75,6 +75,16 @@ void ToJournal(const sim::RegistryCall& c) {
   }
 }
 
+// A browser's version resource with one table of strings, listed in its
+// translation table (none: not listed).
+sim::VersionResource Resource(const std::vector<std::pair<std::uint16_t, std::uint16_t>>& translations,
+                              const std::u16string& table, const std::u16string& product, const std::u16string& version,
+                              const std::u16string& company) {
+  const std::u16string at = u"\\StringFileInfo\\" + table + u"\\";
+  return sim::VersionResource::Of(
+      translations, {{at + u"ProductName", product}, {at + u"FileVersion", version}, {at + u"CompanyName", company}});
+}
+
 // Every doctor test starts from one world: the legacy choice names Br.HTML,
 // whose program is there, as is fscommand\wgame.exe; the shell refuses, and
 // the registry calls go to the doctor's journal.
@@ -157,6 +167,71 @@ TEST_F(DoctorTest, TellsWhatTheLauncherWouldDo) {
       {"play.url a directory", [](World& w) { w.files[u"play.url"] = sim::File{platform::kFileAttributeDirectory}; }},
       {"play.url locked",
        [](World& w) { w.files[u"play.url"] = sim::File{0x20, platform::kErrorSharingViolation, true}; }},
+      // How Windows, the machine and the browser's program name themselves.
+      {"Windows 11 24H2, which stores its product name as Windows 10; the browser names itself",
+       [](World& w) {
+         sim::kWindows11_24H2.InstallIn(w);
+         w.version_resources[u"C:\\Browser\\browser.exe"] =
+             Resource({{0x0409, 0x04B0}}, u"040904b0", u"Google Chrome", u"131.0.6778.86", u"Google LLC");
+       }},
+      {"Windows Server 2025 keeps its name; the browser's resource lists Russian first",
+       [](World& w) {
+         sim::kWindowsServer2025.InstallIn(w);
+         sim::VersionResource r = Resource({{0x0419, 0x04B0}, {0x0409, 0x04B0}}, u"041904B0",
+                                           u"Яндекс Браузер", u"", u"ООО «Яндекс»");
+         r.values.erase(u"\\StringFileInfo\\041904B0\\FileVersion");
+         const sim::VersionResource english =
+             Resource({}, u"040904B0", u"Yandex Browser", u"24.12.0.1772", u"YANDEX LLC");
+         for (const auto& [name, value] : english.values)
+           r.values[name] = {r.block.size() + value.offset, value.length};
+         r.block.insert(r.block.end(), english.block.begin(), english.block.end());
+         w.version_resources[u"C:\\Browser\\browser.exe"] = r;
+       }},
+      {"an ARM64 laptop runs the doctor, an x86 program, emulated", [](World& w) { sim::kWindows11Arm64.InstallIn(w); }},
+      {"Windows 10 22H2; the browser's strings are in Windows-1252's table, which it does not list",
+       [](World& w) {
+         sim::kWindows10_22H2.InstallIn(w);
+         w.version_resources[u"C:\\Browser\\browser.exe"] =
+             Resource({}, u"040904E4", u"Firefox", u"133.0", u"Mozilla Corporation");
+       }},
+      {"Windows 7 SP1, before IsWow64Process2; Chrome 109",
+       [](World& w) {
+         sim::kWindows7Sp1.InstallIn(w);
+         w.version_resources[u"C:\\Browser\\browser.exe"] =
+             Resource({{0x0409, 0x04B0}}, u"040904B0", u"Google Chrome", u"109.0.5414.120", u"Google LLC");
+       }},
+      {"Windows 2000: no registry views and none of the architecture calls",
+       [](World& w) {
+         w.version = sim::kWindows2000;
+         w.native_machine = platform::kMachineI386;
+         w.has_is_wow64_process2 = w.has_is_wow64_process = w.has_native_system_info = false;
+         w.SetString(sim::kCurrentVersionKey, u"ProductName", u"Microsoft Windows 2000");
+         w.SetString(sim::kCurrentVersionKey, u"CurrentBuildNumber", u"2195");
+         w.SetString(kHttpCommand, u"", u"\"C:\\Browser\\browser.exe\" \"%1\"");
+       }},
+      {"the Windows key's values of other types; a version resource cut short, its strings unterminated, "
+       "over long and with control characters",
+       [](World& w) {
+         sim::kWindows11_24H2.InstallIn(w);
+         w.SetRaw(sim::kCurrentVersionKey, u"ProductName", sim::kRegDword, {1, 0, 0, 0});
+         w.SetString(sim::kCurrentVersionKey, u"UBR", u"4061");
+         w.SetString(sim::kCurrentVersionKey, u"DisplayVersion", u"");
+         // Its table lists a language it has no strings for; the product
+         // name's 128th character is the first half of an emoji.
+         sim::VersionResource r = Resource({{0x0407, 0x04E4}}, u"040904B0",
+                                           u"\x1b[2J\rBrowser\n" + std::u16string(114, u'x') + u"\U0001F600!", u"1.0",
+                                           u"Maker");
+         r.values[u"\\StringFileInfo\\040904B0\\FileVersion"] = {r.block.size() + 64, 10};  // past the end
+         r.values[u"\\StringFileInfo\\040904B0\\CompanyName"].length = 400;                 // past the end too
+         r.block.resize(r.block.size() - 2);  // and no terminator before it
+         w.version_resources[u"C:\\Browser\\browser.exe"] = r;
+       }},
+      {"the Windows key refused; version.dll does not load",
+       [](World& w) {
+         sim::kWindows10_22H2.InstallIn(w);
+         w.KeyAt(sim::kCurrentVersionKey).granted = 0;
+         w.version_dll_loads = false;
+       }},
       // clang-format on
   };
   const bool rewrite = std::getenv("REWRITE_DOCTOR_REPORTS") != nullptr;
@@ -196,6 +271,9 @@ TEST_F(DoctorTest, ReportsWhateverCallFails) {
   for (std::size_t k = 1;; ++k) {
     SetUp();
     world().SetRaw(kUserChoiceLatest, u"ProgId", sim::kRegBinary, std::vector<std::uint8_t>(7, 0xFF));
+    sim::kWindows11_24H2.InstallIn(world());
+    world().version_resources[u"C:\\Browser\\browser.exe"] =
+        Resource({{0x0409, 0x04B0}}, u"040904B0", u"Browser", u"1.0", u"Maker");
     world().processes = {{u"browser.exe"}};
     world().files[u"play.url"] = sim::File{platform::kFileAttributeReparsePoint};
     world().fail_call = k;

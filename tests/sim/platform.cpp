@@ -29,7 +29,21 @@ std::optional<std::u16string> Copy(const char16_t* text) {
 std::u16string RootName(Key key) {
   if (key == kCurrentUser) return u"HKCU";
   if (key == kClassesRoot) return u"HKCR";
+  if (key == kLocalMachine) return u"HKLM";
   return u"";
+}
+
+constexpr std::uint32_t kKeyWow64Flags = kKeyWow64_64Key | 0x0200;  // and KEY_WOW64_32KEY: views, not rights
+
+// The key a 32-bit program reaches: on a 64-bit machine HKLM\SOFTWARE is
+// its WOW6432Node copy, unless it asks for the 64-bit view.
+std::u16string Viewed(const std::u16string& path, std::uint32_t sam) {
+  const std::u16string software = u"HKLM\\SOFTWARE\\";
+  if ((sam & kKeyWow64_64Key) != 0 || TheWorld().native_machine == kMachineI386 || path.size() < software.size() ||
+      !std::equal(software.begin(), software.end(), path.begin(),
+                  [](char16_t a, char16_t b) { return sim::FoldCase(a) == sim::FoldCase(b); }))
+    return path;
+  return software + u"WOW6432Node\\" + path.substr(software.size());
 }
 
 // The path of an open key or a root, or empty for anything else.
@@ -146,10 +160,13 @@ std::int32_t OpenKey(Key key, const char16_t* sub_key, std::uint32_t options, st
   if (base.empty()) return static_cast<std::int32_t>(kErrorInvalidHandle);
   const std::u16string sub = sub_key ? sub_key : u"";
   if (!sub.empty() && sub.front() == u'\\') return kErrorBadPathname;
-  const std::u16string path = sub.empty() ? base : base + u"\\" + sub;
+  // Windows 2000 has no registry views.
+  if ((sam & kKeyWow64Flags) != 0 && world.version.major == 5 && world.version.minor == 0)
+    sim::Unmodelled("RegOpenKeyExW with a registry view on Windows 2000");
+  const std::u16string path = Viewed(sub.empty() ? base : base + u"\\" + sub, sam);
   auto found = world.keys.find(path);
   if (found == world.keys.end()) return static_cast<std::int32_t>(kErrorFileNotFound);
-  if ((sam & ~found->second.granted) != 0) return static_cast<std::int32_t>(kErrorAccessDenied);
+  if ((sam & ~kKeyWow64Flags & ~found->second.granted) != 0) return static_cast<std::int32_t>(kErrorAccessDenied);
   const std::uintptr_t handle = world.NewHandle(HandleKind::Key);
   world.key_paths[handle] = path;
   *result = static_cast<Key>(handle);
@@ -529,6 +546,121 @@ std::int32_t GetWindowLongW(Window window, std::int32_t index) {
     return 0;
   }
   return found->tool ? static_cast<std::int32_t>(kWsExToolWindow) : 0;
+}
+
+// The doctor's questions about the machine: a 32-bit program on the world's machine.
+bool IsWow64Process2(Handle process, std::uint16_t* process_machine, std::uint16_t* native_machine) {
+  sim::InPlatform scope;
+  auto& world = TheWorld();
+  if (!world.has_is_wow64_process2) {
+    world.last_error = kErrorProcNotFound;
+    return false;
+  }
+  if (world.Enter(Call::IsWow64Process2) || process != kCurrentProcess) {
+    world.last_error = kErrorAccessDenied;
+    return false;
+  }
+  *process_machine = world.native_machine == kMachineI386 ? kMachineUnknown : kMachineI386;
+  if (native_machine) *native_machine = world.native_machine;
+  return true;
+}
+
+bool IsWow64Process(Handle process, bool* wow64) {
+  sim::InPlatform scope;
+  auto& world = TheWorld();
+  if (!world.has_is_wow64_process) {
+    world.last_error = kErrorProcNotFound;
+    return false;
+  }
+  if (world.Enter(Call::IsWow64Process) || process != kCurrentProcess) {
+    world.last_error = kErrorAccessDenied;
+    return false;
+  }
+  *wow64 = world.native_machine != kMachineI386;
+  return true;
+}
+
+bool GetNativeSystemInfo(SystemInfo* info) {
+  sim::InPlatform scope;
+  auto& world = TheWorld();
+  if (!world.has_native_system_info) return false;
+  world.Enter(Call::GetNativeSystemInfo);  // it cannot fail
+  *info = SystemInfo{};
+  switch (world.native_machine) {
+    case kMachineAmd64:
+      info->wProcessorArchitecture = kProcessorAmd64;
+      break;
+    case kMachineArm64:
+      info->wProcessorArchitecture = kProcessorArm64;
+      break;
+    case kMachineArmNt:
+      info->wProcessorArchitecture = kProcessorArm;
+      break;
+    default:
+      info->wProcessorArchitecture = kProcessorIntel;
+  }
+  return true;
+}
+
+namespace {
+
+const sim::VersionResource* VersionResourceOf(const char16_t* file, std::uint32_t* error) {
+  auto& world = TheWorld();
+  *error = 0;
+  if (!world.version_dll_loads) {
+    *error = kErrorProcNotFound;
+    return nullptr;
+  }
+  auto found = world.version_resources.find(file);
+  if (found != world.version_resources.end()) return &found->second;
+  *error = world.files.count(file) != 0 ? sim::kErrorResourceTypeNotFound : kErrorFileNotFound;
+  return nullptr;
+}
+
+}  // namespace
+
+std::uint32_t GetFileVersionInfoSizeW(const char16_t* file, std::uint32_t* handle) {
+  sim::InPlatform scope;
+  auto& world = TheWorld();
+  std::uint32_t error = 0;
+  const sim::VersionResource* resource = VersionResourceOf(file, &error);
+  if (world.Enter(Call::GetFileVersionInfoSizeW)) error = kErrorAccessDenied;
+  if (handle) *handle = 0;
+  if (error != 0) {
+    world.last_error = error;
+    return 0;
+  }
+  return resource->reported_size.value_or(static_cast<std::uint32_t>(resource->block.size()));
+}
+
+// Copies as much of the block as fits, as Windows does.
+bool GetFileVersionInfoW(const char16_t* file, std::uint32_t, std::uint32_t size, void* data) {
+  sim::InPlatform scope;
+  auto& world = TheWorld();
+  std::uint32_t error = 0;
+  const sim::VersionResource* resource = VersionResourceOf(file, &error);
+  if (world.Enter(Call::GetFileVersionInfoW)) error = kErrorAccessDenied;
+  if (error != 0) {
+    world.last_error = error;
+    return false;
+  }
+  std::memcpy(data, resource->block.data(), std::min<std::size_t>(size, resource->block.size()));
+  world.version_blocks[data] = resource;
+  return true;
+}
+
+bool VerQueryValueW(const void* block, const char16_t* sub_block, const void** buffer, std::uint32_t* length) {
+  sim::InPlatform scope;
+  auto& world = TheWorld();
+  auto resource = world.version_blocks.find(block);
+  if (resource == world.version_blocks.end())
+    sim::Unmodelled("VerQueryValueW on a block GetFileVersionInfoW did not fill");
+  if (world.Enter(Call::VerQueryValueW)) return false;
+  auto found = resource->second->values.find(sub_block);
+  if (found == resource->second->values.end()) return false;
+  *buffer = static_cast<const std::uint8_t*>(block) + found->second.offset;
+  *length = found->second.length;
+  return true;
 }
 
 }  // namespace platform

@@ -14,7 +14,8 @@ const char* NameOf(Call call) {
       "FindFirstFileW", "FindClose", "CreateFileW", "CloseHandle", "CreateToolhelp32Snapshot", "Process32FirstW",
       "Process32NextW", "Sleep", "ShellExecuteExW", "ShellExecuteW", "PeekMessageW", "PeekMessageA",
       "IsWindowUnicode", "EnumWindows", "GetWindowThreadProcessId", "IsWindowVisible", "GetWindow",
-      "GetWindowLongW", "AssocQueryStringW",
+      "GetWindowLongW", "AssocQueryStringW", "IsWow64Process2", "IsWow64Process", "GetNativeSystemInfo",
+      "GetFileVersionInfoSizeW", "GetFileVersionInfoW", "VerQueryValueW",
   };
   // clang-format on
   return names[static_cast<int>(call)];
@@ -40,6 +41,53 @@ void World::SetRaw(const std::u16string& key, const std::u16string& name, std::u
 void World::SetString(const std::u16string& key, const std::u16string& name, const std::u16string& text,
                       std::uint32_t type) {
   SetRaw(key, name, type, Utf16(text + u'\0'));
+}
+
+VersionResource VersionResource::Of(const std::vector<std::pair<std::uint16_t, std::uint16_t>>& translations,
+                                    const std::vector<std::pair<std::u16string, std::u16string>>& strings) {
+  VersionResource resource;
+  auto& block = resource.block;
+  const auto put16 = [&](std::uint16_t unit) {
+    block.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    block.push_back(static_cast<std::uint8_t>(unit >> 8));
+  };
+  if (!translations.empty()) {
+    resource.values[u"\\VarFileInfo\\Translation"] = {0, static_cast<std::uint32_t>(4 * translations.size())};
+    for (const auto& [language, code_page] : translations) {
+      put16(language);
+      put16(code_page);
+    }
+  }
+  for (const auto& [name, text] : strings) {
+    resource.values[name] = {block.size(), static_cast<std::uint32_t>(text.size() + 1)};
+    for (char16_t c : text) put16(c);
+    put16(0);
+  }
+  return resource;
+}
+
+void Machine::InstallIn(World& world) const {
+  world.version = version;
+  world.native_machine = native_machine;
+  world.has_is_wow64_process2 = has_is_wow64_process2;
+  const std::u16string wow64_copy = u"HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows NT\\CurrentVersion";
+  const auto put = [&](const char16_t* name, const char16_t* text, const char16_t* older) {
+    if (text == nullptr) return;
+    world.SetString(kCurrentVersionKey, name, text);
+    world.SetString(wow64_copy, name, older ? older : text);
+  };
+  put(u"ProductName", product_name, nullptr);
+  put(u"DisplayVersion", display_version, u"21H2");
+  put(u"ReleaseId", release_id, nullptr);
+  put(u"CurrentBuildNumber", current_build, nullptr);
+  if (ubr) {
+    const auto dword = [](std::uint32_t n) {
+      return std::vector<std::uint8_t>{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                                       static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
+    };
+    world.SetRaw(kCurrentVersionKey, u"UBR", kRegDword, dword(*ubr));
+    world.SetRaw(wow64_copy, u"UBR", kRegDword, dword(1));
+  }
 }
 
 std::uintptr_t World::NewHandle(HandleKind kind) {

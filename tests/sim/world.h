@@ -36,6 +36,8 @@ enum class Call {
   FindFirstFileW, FindClose, CreateFileW, CloseHandle, CreateToolhelp32Snapshot, Process32FirstW,
   Process32NextW, Sleep, ShellExecuteExW, ShellExecuteW, PeekMessageW, PeekMessageA, IsWindowUnicode,
   EnumWindows, GetWindowThreadProcessId, IsWindowVisible, GetWindow, GetWindowLongW, AssocQueryStringW,
+  IsWow64Process2, IsWow64Process, GetNativeSystemInfo, GetFileVersionInfoSizeW, GetFileVersionInfoW,
+  VerQueryValueW,
 };
 // clang-format on
 const char* NameOf(Call call);
@@ -101,6 +103,62 @@ struct Version {
 };
 inline constexpr Version kWindows2000{5, 0, 2195}, kWindowsXp{5, 1, 2600}, kWindowsVista{6, 0, 6002},
     kWindows7{6, 1, 7601}, kWindows8AndLater{6, 2, 9200};
+
+// Where Windows names itself (under HKLM), as the 64-bit view holds it; a
+// 32-bit program reads it there only with KEY_WOW64_64KEY, and otherwise
+// from the WOW6432Node copy on a 64-bit machine.
+inline constexpr char16_t kCurrentVersionKey[] = u"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+inline constexpr std::uint32_t kErrorResourceTypeNotFound = 1813;
+
+// A file's version resource: the block GetFileVersionInfoW copies, and
+// where in it VerQueryValueW finds each value (length in characters for
+// text, in bytes otherwise). Answers as given, also past the block's end.
+struct VersionResource {
+  struct Value {
+    std::size_t offset;
+    std::uint32_t length;
+  };
+  std::vector<std::uint8_t> block;
+  std::optional<std::uint32_t> reported_size;  // GetFileVersionInfoSizeW's answer, when not the block's size
+  std::map<std::u16string, Value, CaseLess> values;
+
+  // Laid out as a program carries them: the translation table
+  // ("\\VarFileInfo\\Translation": language, code page), then each
+  // string ("\\StringFileInfo\\040904B0\\ProductName") with its terminator.
+  static VersionResource Of(const std::vector<std::pair<std::uint16_t, std::uint16_t>>& translations,
+                            const std::vector<std::pair<std::u16string, std::u16string>>& strings);
+};
+
+struct World;
+
+// A machine as Windows describes itself on it: the version a program
+// without a manifest is told, the processor, whether it has IsWow64Process2
+// (Windows 10 1709 and later), and the CurrentVersion key's values, in the
+// 64-bit view (nullptr or none: absent). Its WOW6432Node copy is older.
+struct Machine {
+  Version version;
+  std::uint16_t native_machine;
+  bool has_is_wow64_process2;
+  const char16_t *product_name, *display_version, *release_id, *current_build;
+  std::optional<std::uint32_t> ubr;
+  void InstallIn(World& world) const;
+};
+inline const Machine kWindows11_24H2{
+    kWindows8AndLater, platform::kMachineAmd64, true, u"Windows 10 Pro", u"24H2", u"2009", u"26100", 4061};
+inline const Machine kWindows10_22H2{
+    kWindows8AndLater, platform::kMachineAmd64, true, u"Windows 10 Home", u"22H2", u"2009", u"19045", 5131};
+inline const Machine kWindows7Sp1{
+    kWindows7, platform::kMachineAmd64, false, u"Windows 7 Professional", nullptr, nullptr, u"7601", std::nullopt};
+inline const Machine kWindows11Arm64{
+    kWindows8AndLater, platform::kMachineArm64, true, u"Windows 10 Home", u"24H2", u"2009", u"26100", 2894};
+inline const Machine kWindowsServer2025{kWindows8AndLater,
+                                        platform::kMachineAmd64,
+                                        true,
+                                        u"Windows Server 2025 Datacenter",
+                                        u"24H2",
+                                        nullptr,
+                                        u"26100",
+                                        1742};
 
 inline constexpr std::int64_t kForever = INT64_MAX;
 
@@ -199,6 +257,16 @@ struct World {
 
   Version version = kWindows8AndLater;
   bool version_fails = false;
+
+  // The machine (IMAGE_FILE_MACHINE_*) the simulated 32-bit program runs
+  // on, and which of the calls that tell it this Windows has.
+  std::uint16_t native_machine = platform::kMachineAmd64;
+  bool has_is_wow64_process2 = true, has_is_wow64_process = true, has_native_system_info = true;
+
+  // Version resources by file; version.dll loads unless told otherwise.
+  std::map<std::u16string, VersionResource, CaseLess> version_resources;
+  bool version_dll_loads = true;
+  std::map<const void*, const VersionResource*> version_blocks;  // each block GetFileVersionInfoW filled
 
   std::map<std::u16string, File, CaseLess> files;
 
