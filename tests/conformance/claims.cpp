@@ -375,6 +375,99 @@ std::string AnsiWindowMessages(Builder& b) {
   return seen.text;
 }
 
+// --- the machine, as the doctor asks it ---------------------------------------------------
+std::u16string ReadSoftware(const std::u16string& key, std::uint32_t rights) {
+  Key opened = kNoKey;
+  if (RegOpenKeyExW(kLocalMachine, key.c_str(), 0, rights, &opened) != kErrorSuccess) return u"(not opened)";
+  std::u16string text(64, u'\0');
+  std::uint32_t type = 0, size = static_cast<std::uint32_t>(text.size() * 2);
+  const std::int32_t status =
+      RegQueryValueExW(opened, u"v", nullptr, &type, reinterpret_cast<std::uint8_t*>(&text[0]), &size);
+  RegCloseKey(opened);
+  return status == kErrorSuccess ? text.substr(0, text.find(u'\0')) : u"(not read)";
+}
+
+std::string RegistryViews(Builder& b) {
+  const std::u16string key = b.SoftwareKey();
+  b.SoftwareValue(key, true, u"v", u"64-bit view");
+  b.SoftwareValue(key, false, u"v", u"32-bit view");
+  bool wow64 = false;
+  IsWow64Process(kCurrentProcess, &wow64);
+  const std::u16string wide = ReadSoftware(key, kKeyRead | kKeyWow64_64Key), plain = ReadSoftware(key, kKeyRead);
+  Seen seen;
+  seen.Expect(wide == u"64-bit view", "with KEY_WOW64_64KEY: " + Utf8(wide));
+  seen.Expect(plain == (wow64 ? u"32-bit view" : u"64-bit view"),
+              "without it, " + std::string(wow64 ? "under" : "not under") + " WOW64: " + Utf8(plain));
+  return seen.text;
+}
+
+std::string ArchitectureCalls(Builder&) {
+  std::uint16_t process = 0xFFFF, native = 0xFFFF;
+  bool wow64 = false;
+  SystemInfo info{};
+  const bool two = IsWow64Process2(kCurrentProcess, &process, &native);
+  const bool one = IsWow64Process(kCurrentProcess, &wow64);
+  const bool system = GetNativeSystemInfo(&info);
+  Seen seen;
+  seen.Expect(one && system, "IsWow64Process " + Number(one) + ", GetNativeSystemInfo " + Number(system));
+  if (!two) return seen.text;  // before Windows 10 1709
+  seen.Expect((process != kMachineUnknown) == wow64 && (process == kMachineUnknown || process == kMachineI386),
+              "IsWow64Process2 names the process's machine " + Number(process) + ", IsWow64Process says WOW64 " +
+                  Number(wow64));
+  const std::uint16_t architecture = native == kMachineAmd64 ? kProcessorAmd64 : kProcessorIntel;
+  seen.Expect(native == kMachineArm64 || info.wProcessorArchitecture == architecture,
+              "IsWow64Process2 names the machine " + Number(native) + ", GetNativeSystemInfo the architecture " +
+                  Number(info.wProcessorArchitecture));
+  return seen.text;
+}
+
+std::string Arm64RunsX86UnderWow64(Builder&) {
+  std::uint16_t process = 0, native = 0;
+  Seen seen;
+  if (!IsWow64Process2(kCurrentProcess, &process, &native) || native != kMachineArm64) return seen.text;
+  seen.Expect(process == kMachineI386, "an x86 program on ARM64: its machine " + Number(process));
+  return seen.text;
+}
+
+std::string NoVersionResource(Builder& b) {
+  const std::u16string path = b.Folder() + u"\\plain.txt";
+  b.File(path);
+  std::uint32_t handle = 1;
+  const std::uint32_t size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+  Seen seen;
+  seen.Expect(size == 0, "size " + Number(size));
+  return seen.text;
+}
+
+std::string VersionResourceStrings(Builder& b) {
+  const std::u16string path = b.VersionedProgram();
+  std::uint32_t handle = 0;
+  const std::uint32_t size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+  Seen seen;
+  seen.Expect(size > 0, "size 0");
+  if (size == 0) return seen.text;
+  std::vector<std::uint32_t> block((size + 3) / 4);
+  seen.Expect(GetFileVersionInfoW(path.c_str(), 0, size, block.data()), "GetFileVersionInfoW failed");
+  const auto inside = [&](const void* p, std::size_t bytes) {
+    const auto at = reinterpret_cast<std::uintptr_t>(p), begin = reinterpret_cast<std::uintptr_t>(block.data());
+    return at >= begin && at + bytes <= begin + size;
+  };
+  const void* found = nullptr;
+  std::uint32_t length = 0;
+  const bool listed = VerQueryValueW(block.data(), u"\\VarFileInfo\\Translation", &found, &length);
+  seen.Expect(listed && length >= 4 && length % 4 == 0 && inside(found, length),
+              "the translation table: " + Number(listed) + ", " + Number(length) + " bytes");
+  if (!seen.text.empty()) return seen.text;
+  const auto* pair = static_cast<const std::uint8_t*>(found);
+  char table[16];
+  std::snprintf(table, sizeof table, "%04X%04X", pair[0] | pair[1] << 8, pair[2] | pair[3] << 8);
+  const std::u16string name = u"\\StringFileInfo\\" + std::u16string(table, table + 8) + u"\\ProductName";
+  const bool named = VerQueryValueW(block.data(), name.c_str(), &found, &length);
+  seen.Expect(named && length > 1 && inside(found, 2 * length),
+              Utf8(name) + ": " + Number(named) + ", " + Number(length) + " characters");
+  return seen.text;
+}
+
 // --- the version ------------------------------------------------------------------------
 std::string VersionWithoutAManifest(Builder& b) {
   const sim::Version claim = b.Release();
@@ -428,6 +521,19 @@ const std::vector<Claim>& Claims() {
       {"a program without a manifest is told its release's version: 5.1.2600 on XP, 6.0.6002 on Vista, 6.1.7601 "
        "on 7, 6.2.9200 on 8 and later",
        VersionWithoutAManifest},
+      {"a 32-bit program reads HKLM\\SOFTWARE's 64-bit view with KEY_WOW64_64KEY, and without it the 32-bit one "
+       "(WOW6432Node) on a 64-bit machine",
+       RegistryViews},
+      {"IsWow64Process2 names the machine and, under WOW64, the program's own; IsWow64Process agrees, and on x86 "
+       "and x64 machines GetNativeSystemInfo does",
+       ArchitectureCalls},
+      {"on an ARM64 machine an x86 program runs under WOW64, which IsWow64Process2 names IMAGE_FILE_MACHINE_I386",
+       Arm64RunsX86UnderWow64, nullptr,
+       "IsWow64Process2 (Microsoft Learn, wow64apiset.h); Wine runs on no ARM64 machine here"},
+      {"a file without a version resource has a version-information size of 0", NoVersionResource},
+      {"a program's version resource lists its translations, and its strings lie in the block under "
+       "\\StringFileInfo\\ and the first translation's language and code page",
+       VersionResourceStrings},
   };
   return claims;
 }

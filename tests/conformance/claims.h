@@ -41,6 +41,14 @@ class Builder {
   virtual void Post(platform::Window window, std::uint32_t message) = 0;
   // The Windows release this is, as the simulation's versions name them.
   virtual sim::Version Release() = 0;
+  // A new key under HKLM\SOFTWARE, in both registry views; answers its path
+  // from HKLM. A value goes into the 64-bit view, or into the 32-bit one
+  // (its WOW6432Node copy on a 64-bit machine).
+  virtual std::u16string SoftwareKey() = 0;
+  virtual void SoftwareValue(const std::u16string& key, bool view64, const char16_t* name,
+                             const std::u16string& text) = 0;
+  // A program file that carries a version resource; answers its full path.
+  virtual std::u16string VersionedProgram() = 0;
 };
 
 struct Claim {
@@ -50,6 +58,9 @@ struct Claim {
   // Where Wine is known to answer otherwise than Windows, why: the claim is
   // then not checked under Wine.
   const char* wine_differs = nullptr;
+  // Where the claim rests on Microsoft's documentation, which: Wine cannot
+  // show it (it is checked on Windows itself, where the claim applies).
+  const char* documented = nullptr;
 };
 
 const std::vector<Claim>& Claims();

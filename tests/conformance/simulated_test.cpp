@@ -55,6 +55,25 @@ class SimulatedBuilder : public conformance::Builder {
         sim::File{platform::kFileAttributeReparsePoint, 0, true, there ? 0 : platform::kErrorFileNotFound};
   }
   sim::Version Release() override { return world().version; }
+  std::u16string SoftwareKey() override {
+    const std::u16string path = Numbered(u"SOFTWARE\\Conformance\\", ++made_);
+    world().KeyAt(u"HKLM\\" + path);
+    world().KeyAt(u"HKLM\\SOFTWARE\\WOW6432Node" + path.substr(8));
+    return path;
+  }
+  void SoftwareValue(const std::u16string& key, bool view64, const char16_t* name,
+                     const std::u16string& text) override {
+    const bool redirected = !view64 && world().native_machine != platform::kMachineI386;
+    world().SetString(redirected ? u"HKLM\\SOFTWARE\\WOW6432Node" + key.substr(8) : u"HKLM\\" + key, name, text);
+  }
+  std::u16string VersionedProgram() override {
+    const std::u16string path = Folder() + u"\\versioned.exe";
+    File(path);
+    world().version_resources[path] =
+        sim::VersionResource::Of({{0x0409, 0x04B0}}, {{u"\\StringFileInfo\\040904B0\\ProductName", u"Conformance"},
+                                                      {u"\\StringFileInfo\\040904B0\\FileVersion", u"1.0"}});
+    return path;
+  }
   std::uint32_t Process(const std::u16string& image, bool window) override {
     const auto id = static_cast<std::uint32_t>(7000 + 4 * ++made_);
     world().processes.push_back({image, world().now_ms, sim::kForever, id});

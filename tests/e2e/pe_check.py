@@ -23,6 +23,19 @@ def imported_dlls(pe):
     return [entry.dll.decode("ascii").lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
 
 
+# Calls the programs make where Windows has them, found at run time: Windows
+# 2000's kernel32 has none of them, so an import of one would stop the
+# program from starting there.
+LATER_THAN_2000 = {b"IsWow64Process2", b"IsWow64Process", b"GetNativeSystemInfo", b"SetDefaultDllDirectories",
+                   b"AddDllDirectory", b"SetDllDirectoryW", b"HeapSetInformation", b"SetProcessDEPPolicy",
+                   b"GetProcessDEPPolicy"}
+
+
+def imported_later_calls(pe):
+    return sorted(i.name.decode("ascii") for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
+                  for i in entry.imports if i.name in LATER_THAN_2000)
+
+
 # An x86 image registers an SEH handler by reading or writing the head of
 # the handler chain at fs:[0]: mov eax/moffs, mov r32/r/m32 with a bare
 # displacement of 0, or push fs:[0].
@@ -118,6 +131,7 @@ def checks(exe, console=False):
         ("no manifest", RT["RT_MANIFEST"] not in resources, f"types {sorted(resources)}"),
         ("imports only the five system DLLs", bool(dlls) and set(dlls) <= ALLOWED_DLLS, f"{dlls}"),
         ("no delay-loaded imports", delay.VirtualAddress == 0, f"{delay.VirtualAddress:#x}"),
+        ("imports no call Windows 2000 lacks", not imported_later_calls(pe), f"{imported_later_calls(pe)}"),
         ("ASLR mark", bool(dll_chars & DLL["IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE"]), f"{dll_chars:#x}"),
         ("DEP mark", bool(dll_chars & DLL["IMAGE_DLLCHARACTERISTICS_NX_COMPAT"]), f"{dll_chars:#x}"),
         ("relocations kept for ASLR", reloc.VirtualAddress != 0 and not head.Characteristics & 0x1,

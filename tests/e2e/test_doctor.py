@@ -47,6 +47,10 @@ def test_doctor_agrees_with_the_launcher(t, lang):
     t.expect(any("\u0400" <= ch < "\u0500" for ch in advice.split("\r\n")[0]) == (lang is not None),
              f"the advice is not in the player's language: {advice[:200]!r}")
     t.expect(report["doctor"]["version"] == t.lab.branding["version"], f"JSON heading: {report['doctor']}")
+    # Windows as it names itself, and the machine: the prefix is a 64-bit one, the doctor a 32-bit program.
+    t.expect(report["windows"]["current_build"] and report["windows"]["name"], f"JSON windows: {report['windows']}")
+    t.expect(report["machine"] == {"architecture": "x64", "process_architecture": "x86", "wow64": True,
+                                   "emulated": False}, f"JSON machine: {report['machine']}")
     t.expect(not t.events(), f"the doctor started something: {t.events()}")
 
     start = check_launched(t, row)

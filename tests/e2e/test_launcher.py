@@ -101,6 +101,7 @@ def test_planted_dlls_are_not_loaded(t):
     for probe in ("dll_probe.exe", "dll_probe_bare.exe"):
         t.lab.place(standins / probe, rf"C:\probe\{probe}")
     t.lab.place(standins / "planted.dll", r"C:\probe\planted_beside.dll")
+    t.lab.place(standins / "planted.dll", r"C:\probe\version.dll")  # what the doctor asks version.dll for
     shutil.copyfile(standins / "planted.dll", t.dir / "planted_cwd.dll")
     seen = {}
     for probe in ("dll_probe.exe", "dll_probe_bare.exe"):
@@ -112,6 +113,13 @@ def test_planted_dlls_are_not_loaded(t):
         t.expect(seen["dll_probe_bare.exe"].get(dll) == "loaded", f"without the start-up code {dll} was not loaded: "
                  "the probe proves nothing")
         t.expect(seen["dll_probe.exe"].get(dll) == "refused", f"with the start-up code {dll} was loaded")
+    t.expect(seen["dll_probe_bare.exe"].get("version.dll by name") == "planted",
+             "without the start-up code the planted version.dll was not loaded by name: the probe proves nothing")
+    for probe in ("dll_probe.exe", "dll_probe_bare.exe"):
+        for how in ("from the system folder", "by its full path"):
+            t.expect(seen[probe].get("version.dll " + how) == "system", f"{probe}: version.dll {how}: {seen[probe]}")
+    t.expect(seen["dll_probe.exe"].get("version.dll by name") == "system", "with the start-up code the planted "
+             f"version.dll was loaded by name: {seen['dll_probe.exe']}")
     # Neither probe carries the DEP mark: only the start-up code turns DEP on.
     t.expect(seen["dll_probe_bare.exe"].get("dep") == "0", "DEP on without the start-up code: the probe proves nothing")
     t.expect(seen["dll_probe.exe"].get("dep") in ("1", "3"), f"DEP policy after start-up: {seen['dll_probe.exe']}")
