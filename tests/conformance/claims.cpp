@@ -468,6 +468,14 @@ std::string VersionResourceStrings(Builder& b) {
   return seen.text;
 }
 
+std::string UserClassOverrides(Builder& b) {
+  const std::u16string name = b.ClassForBoth(u"machine", u"user");
+  const std::u16string command = ClassValue(name + u"\\shell\\open\\command");
+  Seen seen;
+  seen.Expect(command == u"user", "HKEY_CLASSES_ROOT shows the command \"" + Utf8(command) + "\"");
+  return seen.text;
+}
+
 // --- the version ------------------------------------------------------------------------
 std::string VersionWithoutAManifest(Builder& b) {
   const sim::Version claim = b.Release();
@@ -500,9 +508,7 @@ const std::vector<Claim>& Claims() {
       {"a file in a folder that is not there is ERROR_PATH_NOT_FOUND", FolderAbsent},
       {"a name with a wildcard is ERROR_INVALID_NAME", InvalidName},
       {"a folder has the folder attribute", AFolder},
-      {"a link whose target is gone is a reparse point, and opening it fails as file not found", LinkWhoseTargetIsGone,
-       "Wine 8 makes no link (its CreateSymbolicLinkW is a stub that answers success), and asks a Unix link's "
-       "target for the attributes, so it cannot show what Windows answers"},
+      {"a link whose target is gone is a reparse point, and opening it fails as file not found", LinkWhoseTargetIsGone},
       {"the process snapshot lists a process once, by its image name", Snapshot},
       {"the window listing shows a process's window, visible, unowned and no tool window", WindowListing},
       {"from Windows 8, the shell's command for http links is a class's stored open command, its length "
@@ -510,7 +516,7 @@ const std::vector<Claim>& Claims() {
        ShellCommandForHttp},
       {"from Windows 8, the shell names the class it opens http links with, whose open command it runs (as "
        "Microsoft documents ASSOCSTR_PROGID)",
-       ShellClassForHttp, "Wine 8 answers ASSOCSTR_PROGID with E_NOTIMPL"},
+       ShellClassForHttp},
       {"key names match whatever the case of their letters, ASCII or Cyrillic", KeyNameCase},
       {"file names match whatever the case of their letters, ASCII or Cyrillic", FileNameCase},
       {"ShellExecuteExW refuses an empty program, starting nothing (asked with SEE_MASK_FLAG_NO_UI, which the "
@@ -528,9 +534,13 @@ const std::vector<Claim>& Claims() {
        "and x64 machines GetNativeSystemInfo does",
        ArchitectureCalls},
       {"on an ARM64 machine an x86 program runs under WOW64, which IsWow64Process2 names IMAGE_FILE_MACHINE_I386",
-       Arm64RunsX86UnderWow64, nullptr,
-       "IsWow64Process2 (Microsoft Learn, wow64apiset.h); Wine runs on no ARM64 machine here"},
+       Arm64RunsX86UnderWow64, "IsWow64Process2 (Microsoft Learn, wow64apiset.h); Wine runs on no ARM64 machine here"},
       {"a file without a version resource has a version-information size of 0", NoVersionResource},
+      {"a class the user registers (HKCU\\Software\\Classes) overrides the machine's in HKEY_CLASSES_ROOT, also for "
+       "an elevated program",
+       UserClassOverrides,
+       "HKEY_CLASSES_ROOT (Microsoft Learn, Merged View of HKEY_CLASSES_ROOT); Wine 8's is "
+       "HKLM\\Software\\Classes alone"},
       {"a program's version resource lists its translations, and its strings lie in the block under "
        "\\StringFileInfo\\ and the first translation's language and code page",
        VersionResourceStrings},

@@ -49,17 +49,19 @@ class Builder {
                              const std::u16string& text) = 0;
   // A program file that carries a version resource; answers its full path.
   virtual std::u16string VersionedProgram() = 0;
+  // A new class registered for the machine (HKLM\Software\Classes) and
+  // for the user (HKCU\Software\Classes), each with its own open command;
+  // answers its name.
+  virtual std::u16string ClassForBoth(const std::u16string& machine_command, const std::u16string& user_command) = 0;
 };
 
 struct Claim {
   const char* what;
   // Empty when the claim holds; otherwise what the seam answered instead.
   std::string (*check)(Builder& world);
-  // Where Wine is known to answer otherwise than Windows, why: the claim is
-  // then not checked under Wine.
-  const char* wine_differs = nullptr;
   // Where the claim rests on Microsoft's documentation, which: Wine cannot
-  // show it (it is checked on Windows itself, where the claim applies).
+  // show it, so it is checked on Windows itself, where it applies. (Where
+  // Wine answers otherwise than Windows is tests/e2e/platforms.py's table.)
   const char* documented = nullptr;
 };
 

@@ -66,6 +66,12 @@ class SimulatedBuilder : public conformance::Builder {
     const bool redirected = !view64 && world().native_machine != platform::kMachineI386;
     world().SetString(redirected ? u"HKLM\\SOFTWARE\\WOW6432Node" + key.substr(8) : u"HKLM\\" + key, name, text);
   }
+  std::u16string ClassForBoth(const std::u16string& machine_command, const std::u16string& user_command) override {
+    const std::u16string name = Numbered(u"Conformance.Class", ++made_);
+    world().SetString(u"HKCR\\" + name + u"\\shell\\open\\command", u"", machine_command);
+    world().SetString(u"HKCU\\Software\\Classes\\" + name + u"\\shell\\open\\command", u"", user_command);
+    return name;
+  }
   std::u16string VersionedProgram() override {
     const std::u16string path = Folder() + u"\\versioned.exe";
     File(path);

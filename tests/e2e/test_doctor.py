@@ -2,10 +2,12 @@
 # with what the launcher then does.
 import dataclasses
 import json
+import re
 
 import pytest
 from test_launcher import LAUNCHES
 from trial import check_launched, set_up
+from winelab import USER_CHOICE, USER_CHOICE_LATEST
 
 # The doctor's console line for --out, and the heading of its advice, by the player's language.
 DOCTOR_SAYS = {None: ("The report is in ", "What to do"),
@@ -65,3 +67,21 @@ def test_doctor_agrees_with_the_launcher(t, lang):
 
 
     t.lab.guard_shell()  # http links go to the recording stand-in again
+
+
+@pytest.mark.native
+def test_doctor_names_the_choice_reg_query_shows(t):
+    """The report parses, and its ProgId is the one reg query shows in the record it names: on a real Windows, the
+    machine's own choice."""
+    t.user_choice(r'"C:\Browser\browser.exe" "%1"')
+    t.apply()
+    out = t.dir / "doctor.json"
+    run = t.lab.run(t.lab.doctor_path, ["--json", "--out", out.name], cwd=t.dir, timeout=30)
+    t.expect(run.status == 0, f"doctor exit status {run.status}")
+    report = json.loads(out.read_text(encoding="utf-8"))
+    record = {"newer key": (USER_CHOICE_LATEST, "ProgId"), "legacy key": (USER_CHOICE, "Progid")}
+    if t.expect(report["prog_id_source"] in record, f"the doctor decided by {report['prog_id_source']}"):
+        key, name = record[report["prog_id_source"]]
+        shown = re.search(rf"^\s*{name}\s+REG_SZ\s+(\S+)\s*$", t.lab.query_key(key), re.MULTILINE | re.IGNORECASE)
+        t.expect(shown and shown[1] == report["prog_id"], f"reg query shows {shown and shown[1]}, the doctor "
+                 f"{report['prog_id']}")

@@ -1,9 +1,13 @@
 # Runs in a prefix whose programs get real windows (Wine's null graphics
 # driver): the launcher's wait ends when the browser's windows have closed;
 # and the simulated Windows' claims, checked against Wine's answers.
+import re
 import time
+import warnings
 
+import platforms
 import pytest
+import trial
 
 
 @pytest.fixture
@@ -33,6 +37,7 @@ def lingering_browser(t, image, window_ms, linger_ms=15000):
     t.follow_ups()
 
 
+@pytest.mark.native
 def test_window_closed_while_the_browser_lingers(t):
     lingering_browser(t, "lingering.exe", (1000, 3000))
     run = t.launch()
@@ -79,18 +84,31 @@ def test_opera_stub_in_lower_case_hands_over_to_opera(t):
 
 # The simulated Windows' claims (tests/conformance/), checked against Wine's
 # answers by the program that links the real layers, once for each release
-# whose version the simulation names. Windows need a graphics driver.
+# whose version the simulation names; on a real Windows, once, as 8 and
+# later. Windows need a graphics driver. A claim platforms.py expects to fail
+# here may; one that passes is reported.
 WINE_RELEASES = {"xp": "winxp", "vista": "vista", "7": "win7", "8": "win10"}
+RELEASES = WINE_RELEASES if trial.LAB == "wine" else {platforms.platform("native"): None}
 
 
-@pytest.mark.parametrize("release", WINE_RELEASES)
+@pytest.mark.native
+@pytest.mark.parametrize("release", RELEASES)
 def test_the_simulated_windows_agrees_with_wine(t, release):
     t.lab.install("conformance.exe", r"C:\standins\conformance.exe")
-    t.lab.regedit([r"[HKEY_CURRENT_USER\Software\Wine\AppDefaults\conformance.exe]",
-                   f'"Version"="{WINE_RELEASES[release]}"'])
+    if RELEASES[release]:
+        t.lab.regedit([r"[HKEY_CURRENT_USER\Software\Wine\AppDefaults\conformance.exe]",
+                       f'"Version"="{RELEASES[release]}"'])
     printed = t.dir / "claims.txt"
-    run = t.lab.run(r"C:\standins\conformance.exe", ["--release", release], cwd=t.dir, timeout=120, stdout=printed)
+    run = t.lab.run(r"C:\standins\conformance.exe", ["--release", release if RELEASES[release] else "8"], cwd=t.dir,
+                    timeout=120, stdout=printed)
     lines = printed.read_text().splitlines() if printed.exists() else []
-    for line in lines:
-        t.expect(not line.startswith("FAIL"), line)
-    t.expect(run.status == 0 and lines and " 0 failed" in lines[-1], f"status {run.status}, last line {lines[-1:] or 'none'}")
+    expected = platforms.DIFFERENCES.get(release, {})
+    failed = [line for line in lines if line.startswith("FAIL")]
+    for line in failed:
+        t.expect(any(line.startswith(f"FAIL {claim}") for claim in expected), line)
+    for claim in expected:
+        if f"ok   {claim}" in lines:
+            warnings.warn(f"{release}: the claim '{claim}' holds, but platforms.py expects it to fail: drop it")
+    closing = re.match(r"(\d+) passed, (\d+) failed", lines[-1]) if lines else None
+    t.expect(closing and int(closing[1]) > 0 and int(closing[2]) == len(failed) and run.status == (1 if failed else 0),
+             f"status {run.status}, last line {lines[-1:] or 'none'}")

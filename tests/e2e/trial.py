@@ -11,7 +11,7 @@ import warnings
 from dataclasses import dataclass, field
 from pathlib import Path
 
-from winelab import SHELL_OPEN, USER_CHOICE, USER_CHOICE_LATEST, Lab, read_events, reg_quote
+from winelab import USER_CHOICE, USER_CHOICE_LATEST, Lab, read_events, reg_quote
 
 ROOT = Path(__file__).resolve().parents[2]
 # The build whose programs run (its exes, branding.json and standins/); the
@@ -21,6 +21,8 @@ ROOT = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("LAUNCHER_E2E_BUILD", ROOT / "build" / "win"))
 WORK = Path(os.environ.get("LAUNCHER_E2E_WORK", ROOT / "build" / "e2e"))
 TEMPLATE = Path(os.environ.get("LAUNCHER_WINE_TEMPLATE", ROOT / "build" / "wine-template"))
+# Which Lab the tests run in: Wine's, or a real Windows's (pytest --lab).
+LAB = "native" if os.name == "nt" else "wine"
 
 PROG_ID = "TestBrowserHTML"
 NEWER_PROG_ID = "NewerBrowserHTML"
@@ -43,7 +45,11 @@ def no_wait_s(startup_s):
 
 
 def started_lab(work, build, windows=False):
-    lab = Lab(work, build, windows=windows, template=TEMPLATE)
+    if LAB == "native":
+        from nativelab import NativeLab
+        lab = NativeLab(work, build, windows=windows)
+    else:
+        lab = Lab(work, build, windows=windows, template=TEMPLATE)
     lab.start()
     return lab
 
@@ -66,9 +72,9 @@ class Trial:
         shutil.rmtree(self.dir, ignore_errors=True)
         self.dir.mkdir(parents=True)
         self.failures, self.timing_failures = [], []
-        self.registry = [f"[-{USER_CHOICE}]", f"[-{USER_CHOICE}Latest]", f"[-{self.lab.app_defaults}]",
+        self.registry = [*self.lab.clear_choice_lines(), f"[-{self.lab.app_defaults}]",
                          f"[-HKEY_CLASSES_ROOT\\{PROG_ID}]", f"[-HKEY_CLASSES_ROOT\\{NEWER_PROG_ID}]",
-                         f"[{HTTP_COMMAND}]", "@=" + reg_quote(f'"{SHELL_OPEN}" "%1"')]
+                         f"[{HTTP_COMMAND}]", "@=" + reg_quote(f'"{self.lab.shell_open}" "%1"')]
 
     def expect(self, condition, message, timing=False):
         if not condition:
@@ -77,9 +83,12 @@ class Trial:
 
     # --- setting up ----------------------------------------------------------
     def user_choice(self, command, progid=None):
-        """progid: the .reg form of the value, the class's name by default."""
-        self.registry += [f"[{USER_CHOICE}]", '"Progid"=' + (progid or reg_quote(PROG_ID)), f"[{CLASS_COMMAND}]",
-                          "@=" + reg_quote(command)]
+        """The chosen browser's class opens command. progid: the .reg form of
+        the choice's value, where a test sets one of its own."""
+        if progid:
+            self.registry += [f"[{USER_CHOICE}]", '"Progid"=' + progid, f"[{CLASS_COMMAND}]", "@=" + reg_quote(command)]
+        else:
+            self.registry += self.lab.choice_lines(command, PROG_ID)
 
     def newer_choice(self, command):
         self.registry += [f"[{USER_CHOICE_LATEST}]", '"ProgId"=' + reg_quote(NEWER_PROG_ID),
@@ -127,7 +136,7 @@ class Trial:
         self.expect(run.status == 0, f"exit status {run.status}, not 0")
 
     def check_follow_ups_after(self, not_before_ms, play_url=True, wgame=True):
-        play = self.events("start", SHELL_OPEN.split("\\")[-1])
+        play = self.events("start", self.lab.shell_open.split("\\")[-1])
         if play_url:
             self.expect(len(play) == 1 and play[0].text.endswith('play.url"'), f"play.url not opened once: {play}")
         else:
@@ -237,7 +246,7 @@ def check_launched(t, row):
     start, exit_ = t.one("start", row.started), t.one("exit", row.waited or row.started)
     if start and exit_:
         # The shell joins program and parameters with a space of its own.
-        expected = row.command.format(a=t.address)
+        expected = t.lab.path(row.command.format(a=t.address))
         t.expect(re.sub(" +", " ", start.text) == expected, f"command line {start.text}, not {expected}")
         t.check_ended_after(run, exit_.ms, f"{row.waited or row.started} exited")
         t.check_follow_ups_after(exit_.ms, row.play_url == "file", row.wgame)

@@ -128,6 +128,7 @@ class Lab:
         self.launcher, self.doctor = self.branding["launcher"], self.branding["doctor"]
         self.launcher_path = "C:\\app\\" + self.launcher
         self.doctor_path = "C:\\app\\" + self.doctor
+        self.shell_open = SHELL_OPEN
         # Per-program Wine settings, such as the Windows version it is told.
         self.app_defaults = r"HKEY_CURRENT_USER\Software\Wine\AppDefaults" + "\\" + self.launcher
         self.prefix = self.work / "prefix"
@@ -186,7 +187,23 @@ class Lab:
     def guard_shell(self):
         self.regedit(guard_lines())
 
+    def clear_choice_lines(self):
+        """.reg lines that leave no browser choice."""
+        return [f"[-{USER_CHOICE}]", f"[-{USER_CHOICE}Latest]"]
+
+    def choice_lines(self, command, prog_id):
+        """.reg lines that make prog_id the choice, its class opening command."""
+        return [f"[{USER_CHOICE}]", '"Progid"=' + reg_quote(prog_id),
+                rf"[HKEY_CLASSES_ROOT\{prog_id}\shell\open\command]", "@=" + reg_quote(command)]
+
+    def status(self, code):
+        return code & 0xFF  # Wine hands on the low byte of an NTSTATUS exit code
+
     # --- files -------------------------------------------------------------
+    def path(self, text):
+        """text with the tests' C:\\... paths as they are here: as written."""
+        return text
+
     def c(self, windows_path):
         """Host path of a C:\\ path inside the prefix."""
         assert windows_path[:3].upper() == "C:\\"

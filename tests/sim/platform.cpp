@@ -165,10 +165,15 @@ std::int32_t OpenKey(Key key, const char16_t* sub_key, std::uint32_t options, st
     sim::Unmodelled("RegOpenKeyExW with a registry view on Windows 2000");
   const std::u16string path = Viewed(sub.empty() ? base : base + u"\\" + sub, sam);
   auto found = world.keys.find(path);
+  // HKCR is the machine's classes merged with the user's, the user's first.
+  if (base == u"HKCR" && !sub.empty()) {
+    auto users = world.keys.find(u"HKCU\\Software\\Classes\\" + sub);
+    if (users != world.keys.end()) found = users;
+  }
   if (found == world.keys.end()) return static_cast<std::int32_t>(kErrorFileNotFound);
   if ((sam & ~kKeyWow64Flags & ~found->second.granted) != 0) return static_cast<std::int32_t>(kErrorAccessDenied);
   const std::uintptr_t handle = world.NewHandle(HandleKind::Key);
-  world.key_paths[handle] = path;
+  world.key_paths[handle] = found->first;
   *result = static_cast<Key>(handle);
   return kErrorSuccess;
 }
