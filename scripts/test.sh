@@ -37,6 +37,11 @@ style() {
   else
     echo "FAIL shellcheck"; style_failed=$((style_failed + 1))
   fi
+  if "$python" tests/actionlint/lint.py >"$LAUNCHER_E2E_WORK/actionlint.log" 2>&1; then
+    echo "ok   actionlint (.github/workflows)"; style_passed=$((style_passed + 1))
+  else
+    head -n -1 "$LAUNCHER_E2E_WORK/actionlint.log"; echo "FAIL actionlint"; style_failed=$((style_failed + 1))
+  fi
   echo "style: $style_passed passed, $style_failed failed"
   [ "$style_failed" -eq 0 ]
 }
@@ -57,7 +62,7 @@ stage_command() {
     e2e) pytest_stage e2e tests/e2e --ignore=tests/e2e/test_installer.py ;;
     publishing) pytest_stage publishing tests/release/test_publishing.py ;;
     fuzz) echo "fuzzing (7 s a target)"; scripts/fuzz.sh 7 ;;
-    style) echo "clang-format, clang-tidy and shellcheck"; style ;;
+    style) echo "clang-format, clang-tidy, shellcheck and actionlint"; style ;;
     host) cmake --build --preset host && ctest --preset host --output-junit "$reports/host.xml" ;;
     release-tool) pytest_stage release-tool tests/release/test_verify.py tests/release/test_manifest.py ;;
   esac
@@ -153,8 +158,13 @@ while [ "$next" -lt "${#names[@]}" ] || [ "${#pid_of[@]}" -gt 0 ]; do
   [ -z "$(tail -c 1 "$reports/$name.log")" ] || echo  # a stage cut short mid-line
 done
 
+# What the Windows runners run: tests marked native, each of which has just passed here.
+echo "== the native selection (.github/workflows/ci.yml), against this run's Wine stages"
+"$python" tests/native_selection.py "$reports/e2e.xml" "$reports/installer.xml" | tee "$reports/native.log"
+
 echo "== stages, in $((SECONDS / 60)):$(printf %02d $((SECONDS % 60))) in all"
 printf '  %s\n' "${summary[@]}"
 [ "${#failed[@]}" -eq 0 ] || echo "failed: ${failed[*]}"
-"$python" tests/junit_total.py "$reports"/{host,release-tool,e2e,installer,publishing}.xml "$reports/style.log" "$reports/fuzz.log" || failed+=(total)
+"$python" tests/junit_total.py "$reports"/{host,release-tool,e2e,installer,publishing}.xml "$reports"/{style,fuzz,native}.log \
+  || failed+=(total)
 [ "${#failed[@]}" -eq 0 ]
