@@ -15,7 +15,10 @@ const char* NameOf(Call call) {
       "Process32NextW", "Sleep", "ShellExecuteExW", "ShellExecuteW", "PeekMessageW", "PeekMessageA",
       "IsWindowUnicode", "EnumWindows", "GetWindowThreadProcessId", "IsWindowVisible", "GetWindow",
       "GetWindowLongW", "AssocQueryStringW", "IsWow64Process2", "IsWow64Process", "GetNativeSystemInfo",
-      "GetFileVersionInfoSizeW", "GetFileVersionInfoW", "VerQueryValueW",
+      "GetFileVersionInfoSizeW", "GetFileVersionInfoW", "VerQueryValueW", "WriteFile", "ReadFile",
+      "FlushFileBuffers", "GetFileAttributesExW", "MoveFileExW", "ReplaceFileW", "DeleteFileW", "CreateDirectoryW",
+      "RemoveDirectoryW", "FindNextFileW", "GetDiskFreeSpaceExW", "RegCreateKeyExW", "RegSetValueExW",
+      "RegDeleteValueW", "RegEnumValueW", "RegDeleteTreeW",
   };
   // clang-format on
   return names[static_cast<int>(call)];
@@ -111,7 +114,32 @@ bool World::Release(std::uintptr_t handle, std::initializer_list<HandleKind> kin
 
 bool World::Enter(Call call) {
   calls.push_back(call);
+  // Past a kill nothing happens: every call fails before it acts, as if the process were gone.
+  if (stop_after != 0 && calls.size() > stop_after) return true;
   return fail_call != 0 && calls.size() == fail_call;
+}
+
+bool World::Killed() const { return stop_after != 0 && calls.size() > stop_after; }
+
+void World::PowerCut() {
+  for (auto& [path, file] : disk) {
+    const std::size_t size = file.bytes.size();
+    file.bytes = file.durable;
+    file.bytes.resize(size, 0);
+  }
+  EndProcess();
+}
+
+void World::EndProcess() {
+  for (const auto& [handle, _] : disk_handles) open_handles.erase(handle);
+  for (const auto& [handle, _] : disk_finds) open_handles.erase(handle);
+  for (auto it = key_paths.begin(); it != key_paths.end();) {
+    open_handles.erase(it->first);
+    it = key_paths.erase(it);
+  }
+  disk_handles.clear();
+  disk_finds.clear();
+  stop_after = 0;
 }
 
 std::size_t World::CountOf(Call call) const { return std::count(calls.begin(), calls.end(), call); }

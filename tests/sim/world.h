@@ -3,6 +3,7 @@
 // a message queue, recorded shell calls and every handle handed out.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -38,6 +39,10 @@ enum class Call {
   EnumWindows, GetWindowThreadProcessId, IsWindowVisible, GetWindow, GetWindowLongW, AssocQueryStringW,
   IsWow64Process2, IsWow64Process, GetNativeSystemInfo, GetFileVersionInfoSizeW, GetFileVersionInfoW,
   VerQueryValueW,
+  // the installer engine's
+  WriteFile, ReadFile, FlushFileBuffers, GetFileAttributesExW, MoveFileExW, ReplaceFileW, DeleteFileW,
+  CreateDirectoryW, RemoveDirectoryW, FindNextFileW, GetDiskFreeSpaceExW, RegCreateKeyExW, RegSetValueExW,
+  RegDeleteValueW, RegEnumValueW, RegDeleteTreeW,
 };
 // clang-format on
 const char* NameOf(Call call);
@@ -72,6 +77,11 @@ inline std::u16string FromUtf16(const std::uint8_t* bytes, std::size_t size) {
 struct CaseLess {
   bool operator()(const std::u16string& a, const std::u16string& b) const;
 };
+
+inline bool FoldCaseEqual(const std::u16string& a, const std::u16string& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
+}
 
 struct RegistryValue {
   std::uint32_t type = platform::kRegSz;
@@ -239,6 +249,16 @@ inline constexpr std::int32_t kHresultNotImplemented = static_cast<std::int32_t>
 // rather than get a plausible answer.
 [[noreturn]] void Unmodelled(const char* call);
 
+// A file on the installer engine's disk: its bytes, the part of them a power
+// cut keeps (flushed; a name and a size always survive), and what else holds it.
+struct DiskFile {
+  bool folder = false;
+  std::vector<std::uint8_t> bytes, durable;
+  std::uint64_t written = 0;  // last-write time, a FILETIME
+  bool held = false;          // open by another program without sharing: no open, rename or delete
+  bool running = false;       // a running program's image: renamed, but neither written nor deleted
+};
+
 // Thrown by Sleep when a test's loop runs past the virtual time cap.
 struct Runaway : std::runtime_error {
   Runaway() : std::runtime_error("virtual clock ran past its cap: the wait did not end") {}
@@ -319,9 +339,28 @@ struct World {
   std::map<std::uintptr_t, Snapshot> snapshots;
 
   // Every call made, and fault injection: the call with this 1-based number
-  // fails the way Windows reports failure for it.
+  // fails the way Windows reports failure for it. A kill: every call after
+  // the first stop_after fails before it acts, as if the process were gone.
   std::vector<Call> calls;
   std::size_t fail_call = 0;
+  std::size_t stop_after = 0;
+  bool Killed() const;  // whether a call came past stop_after
+
+  // The installer engine's disk, by full path ("C:" is always a folder), its
+  // free space, and what the engine has open on it.
+  std::map<std::u16string, DiskFile, CaseLess> disk;
+  std::uint64_t disk_free = std::uint64_t{1} << 40;
+  struct OpenDiskFile {
+    std::u16string path;
+    bool write;
+    std::size_t position;
+  };
+  std::map<std::uintptr_t, OpenDiskFile> disk_handles;
+  std::map<std::uintptr_t, std::vector<std::u16string>> disk_finds;  // names still to list
+  // A power cut: what was not flushed is lost (as zeros: the size survives).
+  void PowerCut();
+  // A process ended (killed, or after a power cut): its handles are gone.
+  void EndProcess();
 
   std::uintptr_t NewHandle(HandleKind kind);
   // Closes handle if it is open and of a kind closer accepts, with whatever
