@@ -387,18 +387,19 @@ void MoveAside(const Text& folder, const Keys& keys, const Text& name, const Tex
 bool Forget(const Text& folder, Reg& records, const Text& name, bool ours_to_check, const Text& own_exe) {
   if (!Safe(name) || (!own_exe.empty() && SameText(Join(folder, name), own_exe))) return false;
   const Text path = Join(folder, name);
-  std::optional<bool> theirs = false;
   if (ours_to_check) {
     const std::optional<Text> record = records.String(name);
-    theirs = record ? Players(folder, name, Record::Of(*record)) : std::nullopt;
+    const std::optional<bool> theirs = record ? Players(folder, name, Record::Of(*record)) : std::nullopt;
+    if (!theirs) return true;  // undecided: kept for a later look
+    if (*theirs) {
+      records.Put(name, u"-");
+      return false;
+    }
   }
-  if (!theirs) return true;  // undecided: kept for a later look
-  if (!*theirs) {
-    sys::DeleteFileW(path.c_str());
-    if (Exists(path)) return true;
-    for (Text parent = Parent(name); !parent.empty(); parent = Parent(parent))
-      sys::RemoveDirectoryW(Join(folder, parent).c_str());
-  }
+  sys::DeleteFileW(path.c_str());
+  if (Exists(path)) return true;
+  for (Text parent = Parent(name); !parent.empty(); parent = Parent(parent))
+    sys::RemoveDirectoryW(Join(folder, parent).c_str());
   records.Put(name, u"-");
   return false;
 }
@@ -456,7 +457,7 @@ void Rollback(const Text& folder, const Keys& keys, const std::vector<Line>& lin
     } else if (kind == u"entry" && line->size() == 3) {
       Reg(keys.uninstall, true).Put((*line)[1], (*line)[2]);
     } else if (kind == u"entry-key") {
-      sys::RegDeleteTreeW(sys::kCurrentUser, keys.uninstall.c_str());
+      sys::SHDeleteKeyW(sys::kCurrentUser, keys.uninstall.c_str());
     }
   }
   DeleteTree(Join(folder, kStaging));
@@ -498,8 +499,8 @@ Result Prepare(const Text& folder, const Keys& keys, const Text& recorded_folder
   DeleteTree(Join(folder, kStaging));  // what a run stopped while extracting left
   if (!recorded_folder.empty() && !SameText(recorded_folder, folder) && !Holds(folder, keys, launcher, doctor)) {
     // The records are of files elsewhere: this folder is simply the install.
-    sys::RegDeleteTreeW(sys::kCurrentUser, keys.files().c_str());
-    sys::RegDeleteTreeW(sys::kCurrentUser, keys.moved().c_str());
+    sys::SHDeleteKeyW(sys::kCurrentUser, keys.files().c_str());
+    sys::SHDeleteKeyW(sys::kCurrentUser, keys.moved().c_str());
   }
   SweepMoved(folder, keys);
   Text probe = folder;
@@ -617,7 +618,7 @@ Result Remove(const Text& folder, const Keys& keys, const Text& own_exe) {
   for (const Text& name : *names) r.in_use += Forget(folder, files, name, true, own_exe);
   // The entry goes once every recorded file it could delete is gone.
   const auto deleted = [](const Text& key) {
-    const std::int32_t status = sys::RegDeleteTreeW(sys::kCurrentUser, key.c_str());
+    const std::int32_t status = sys::SHDeleteKeyW(sys::kCurrentUser, key.c_str());
     return status == 0 || status == static_cast<std::int32_t>(sys::kErrorFileNotFound);
   };
   if (!deleted(keys.uninstall)) return Failed(u"write", u"HKEY_CURRENT_USER\\" + keys.uninstall, GetLastError());

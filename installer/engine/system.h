@@ -80,7 +80,9 @@ bool GetDiskFreeSpaceExW(const char16_t* folder, std::uint64_t* free_to_caller);
 std::uint32_t GetLastError();
 void Sleep(std::uint32_t milliseconds);
 
-// advapi32: keys under HKEY_CURRENT_USER, opened or made with all access.
+// advapi32 (and shlwapi's SHDeleteKeyW, which Windows 2000 has, where
+// RegDeleteTreeW came with Vista): keys under HKEY_CURRENT_USER, opened or
+// made with all access.
 std::int32_t RegCreateKeyExW(Key root, const char16_t* sub_key, Key* result);
 std::int32_t RegOpenKeyExW(Key root, const char16_t* sub_key, Key* result);
 std::int32_t RegQueryValueExW(Key key, const char16_t* name, std::uint32_t* type, std::uint8_t* data,
@@ -89,7 +91,7 @@ std::int32_t RegSetValueExW(Key key, const char16_t* name, std::uint32_t type, c
                             std::uint32_t size);
 std::int32_t RegDeleteValueW(Key key, const char16_t* name);
 std::int32_t RegEnumValueW(Key key, std::uint32_t index, char16_t* name, std::uint32_t* name_chars);
-std::int32_t RegDeleteTreeW(Key root, const char16_t* sub_key);
+std::int32_t SHDeleteKeyW(Key root, const char16_t* sub_key);
 std::int32_t RegCloseKey(Key key);
 
 }  // namespace installer::sys

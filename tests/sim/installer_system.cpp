@@ -412,10 +412,10 @@ std::int32_t RegEnumValueW(Key key, std::uint32_t index, char16_t* name, std::ui
   return 0;
 }
 
-std::int32_t RegDeleteTreeW(Key root, const char16_t* sub_key) {
+std::int32_t SHDeleteKeyW(Key root, const char16_t* sub_key) {
   sim::InPlatform scope;
   auto& world = TheWorld();
-  if (world.Enter(Call::RegDeleteTreeW)) return static_cast<std::int32_t>(kErrorAccessDenied);
+  if (world.Enter(Call::SHDeleteKeyW)) return static_cast<std::int32_t>(kErrorAccessDenied);
   if (root != kCurrentUser) sim::Unmodelled("a registry root other than HKCU");
   const std::u16string path = u"HKCU\\" + std::u16string(sub_key), inside = path + u'\\';
   bool found = false;

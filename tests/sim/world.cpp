@@ -18,7 +18,7 @@ const char* NameOf(Call call) {
       "GetFileVersionInfoSizeW", "GetFileVersionInfoW", "VerQueryValueW", "WriteFile", "ReadFile",
       "FlushFileBuffers", "GetFileAttributesExW", "MoveFileExW", "ReplaceFileW", "DeleteFileW", "CreateDirectoryW",
       "RemoveDirectoryW", "FindNextFileW", "GetDiskFreeSpaceExW", "RegCreateKeyExW", "RegSetValueExW",
-      "RegDeleteValueW", "RegEnumValueW", "RegDeleteTreeW",
+      "RegDeleteValueW", "RegEnumValueW", "SHDeleteKeyW",
   };
   // clang-format on
   return names[static_cast<int>(call)];

@@ -42,7 +42,7 @@ enum class Call {
   // the installer engine's
   WriteFile, ReadFile, FlushFileBuffers, GetFileAttributesExW, MoveFileExW, ReplaceFileW, DeleteFileW,
   CreateDirectoryW, RemoveDirectoryW, FindNextFileW, GetDiskFreeSpaceExW, RegCreateKeyExW, RegSetValueExW,
-  RegDeleteValueW, RegEnumValueW, RegDeleteTreeW,
+  RegDeleteValueW, RegEnumValueW, SHDeleteKeyW,
 };
 // clang-format on
 const char* NameOf(Call call);
