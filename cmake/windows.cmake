@@ -125,3 +125,18 @@ target_compile_options(floor PRIVATE ${size_flags} -Wno-missing-field-initialize
 target_include_directories(floor PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(floor PRIVATE advapi32 shell32 user32)
 target_link_options(floor PRIVATE -static -s -municode -Wl,--gc-sections)
+
+# The installer's engine, as the NSIS plugin both the installer and its
+# uninstaller call: a DLL that needs no runtime DLL, reproducible as the
+# programs are. Left unsigned, as NSIS's own plugins are: the installer's
+# signature covers it.
+target_compile_options(installer_engine_core PRIVATE ${size_flags})
+add_library(setup_engine SHARED installer/engine/plugin.cpp installer/engine/system_win32.cpp)
+set_target_properties(setup_engine PROPERTIES OUTPUT_NAME setupengine PREFIX "")
+target_compile_options(setup_engine PRIVATE ${size_flags})
+target_link_libraries(setup_engine PRIVATE installer_engine_core shlwapi)
+target_link_options(setup_engine PRIVATE -static -s -Wl,--gc-sections -Wl,--dynamicbase,--nxcompat,--no-seh
+  -Wl,--major-subsystem-version,5,--minor-subsystem-version,0,--major-os-version,5,--minor-os-version,0)
+if(stamp_launcher)
+  set_target_properties(setup_engine PROPERTIES CXX_LINKER_LAUNCHER "${stamp_launcher}")
+endif()
