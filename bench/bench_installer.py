@@ -43,7 +43,7 @@ def build(build_dir, work, game_mb):
         hook = installer.Hook(name=branding.uninstaller, keep=str(private / "uninstaller.exe"),
                               private=str(private)).write(private)
         made[name] = work / f"{name}-setup.exe"
-        installer.build_installer(branding, build_dir, game, made[name], hook, private, script=script)
+        installer.build_installer(branding, build_dir, game, made[name], hook, private, build_dir, script=script)
     return made
 
 

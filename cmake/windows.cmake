@@ -135,8 +135,7 @@ add_library(setup_engine SHARED installer/engine/plugin.cpp installer/engine/sys
 set_target_properties(setup_engine PROPERTIES OUTPUT_NAME setupengine PREFIX "")
 target_compile_options(setup_engine PRIVATE ${size_flags})
 target_link_libraries(setup_engine PRIVATE installer_engine_core shlwapi)
-target_link_options(setup_engine PRIVATE -static -s -Wl,--gc-sections -Wl,--dynamicbase,--nxcompat,--no-seh
-  -Wl,--major-subsystem-version,5,--minor-subsystem-version,0,--major-os-version,5,--minor-os-version,0)
+target_link_options(setup_engine PRIVATE ${windows_link_flags})
 if(stamp_launcher)
   set_target_properties(setup_engine PROPERTIES CXX_LINKER_LAUNCHER "${stamp_launcher}")
 endif()

@@ -12,6 +12,8 @@
 ;   COMPANY, COPYRIGHT   version texts, possibly empty
 ;   ICON          the launcher's icon
 ;   PROGRAMS      the folder holding NAME.exe and NAME-doctor.exe
+;   ENGINE        the folder holding setupengine.dll, the file work's engine
+;   NEEDED        the bytes the new files take, with room to spare
 ;   GAME_FILES    an include that installs the game's files (InstallFile lines)
 ;   OUTFILE       where the installer goes
 ;   FINISH_UNINSTALLER  a command given the uninstaller's file: it signs it
@@ -32,20 +34,22 @@ CRCCheck on
 !include LogicLib.nsh
 !include FileFunc.nsh
 !include MUI2.nsh
+!addplugindir /x86-unicode "${ENGINE}"
 
 !define LAUNCHER "${NAME}.exe"
 !define DOCTOR "${NAME}-doctor.exe"
 !define UNINSTALL_EXE "${NAME}-uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${IDENTITY}"
-; What installs wrote, by exact name: files under the folder (each with the
-; generation of the install that wrote it, then its size and last-write time
-; as written: "G|SIZE:HIGH:LOW"), files an update moved aside, and shortcuts
+; What installs wrote: the engine keeps the records of files under the
+; folder and of files an update moved aside; the script those of shortcuts
 ; (by their name under their known folder: "Desktop\..." or "Programs\...").
-; Kept apart from the Apps & features entry, which an uninstall removes at once.
+; Kept apart from the Apps & features entry, which an uninstall removes once
+; the files it can delete are gone.
 !define OWN_KEY "Software\${IDENTITY}"
-!define FILES_KEY "${OWN_KEY}\Installed files"
-!define MOVED_KEY "${OWN_KEY}\Moved aside"
 !define SHORTCUTS_KEY "${OWN_KEY}\Shortcuts"
+; New files go here first, in the game's folder (so on its volume): the
+; engine then puts them in place by renames alone, or puts back the old ones.
+!define STAGING "$INSTDIR\.setup-new"
 ; Each install raises this number while it holds the mutex; an uninstaller
 ; that waits for a running launcher looks under the mutex, and stops for
 ; good once the number is not the one it started with.
@@ -94,8 +98,14 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 !endif
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${COPYRIGHT}"
 
-LangString CannotWrite ${LANG_ENGLISH} "Setup could not write $Unwritable. Nothing else was changed after it. Close the game, then run setup again."
-LangString CannotWrite ${LANG_RUSSIAN} "Программа установки не смогла записать $Unwritable. Дальше ничего не изменено. Закройте игру и запустите установку ещё раз."
+LangString CannotWrite ${LANG_ENGLISH} "Setup could not write $Where. Nothing was changed. Close the game, then run setup again."
+LangString CannotWrite ${LANG_RUSSIAN} "Программа установки не смогла записать $Where. Ничего не изменено. Закройте игру и запустите установку ещё раз."
+LangString NoSpace ${LANG_ENGLISH} "There is not enough free space on drive $Where: setup needs $Number MB there. Nothing was changed. Free some space on it, then run setup again."
+LangString NoSpace ${LANG_RUSSIAN} "На диске $Where недостаточно свободного места: программе установки нужно там $Number МБ. Ничего не изменено. Освободите место на этом диске и запустите установку ещё раз."
+LangString FileHeld ${LANG_ENGLISH} "Setup could not replace $Where: another program is using it. Nothing was changed. Close the program that uses it, then run setup again."
+LangString FileHeld ${LANG_RUSSIAN} "Программа установки не смогла заменить $Where: файл использует другая программа. Ничего не изменено. Закройте программу, которая его использует, и запустите установку ещё раз."
+LangString NoShortcut ${LANG_ENGLISH} "${PRODUCT} is installed, but setup could not write $Where. Run setup again."
+LangString NoShortcut ${LANG_RUSSIAN} "${PRODUCT} установлена, но программа установки не смогла записать $Where. Запустите установку ещё раз."
 LangString DoctorShortcut ${LANG_ENGLISH} "${DOCTOR_LINK_EN}"
 LangString DoctorShortcut ${LANG_RUSSIAN} "${DOCTOR_LINK_RU}"
 LangString PlayNow ${LANG_ENGLISH} "&Play now"
@@ -118,24 +128,17 @@ LangString NoInstallHere ${LANG_RUSSIAN} "Эта программа удален
 Var Mutex
 Var Generation    ; the number this install wrote, or the one the uninstaller started with
 Var Installed     ; the folder the installs recorded
-Var Holds         ; HoldsInstall's answer
-Var Folder        ; HoldsInstall's folder
-Var Unwritable    ; what could not be written
-Var Target        ; a file's name under the folder, as the installer writes it
-Var Write         ; 1: the file is ours to write or delete; 0: the player changed it
-Var Leftover      ; a free name for a file that is in use
+Var Holds         ; the engine's Holds answer
+Var Status        ; the engine's answer: done, space, held or failed
+Var Where         ; what could not be written: a file, or a drive
+Var Number        ; megabytes needed, files still in use, or a Windows error
+Var Target        ; a shortcut's record
 Var Name          ; a recorded name
 Var Safe          ; SafeName's answer
-Var RecordGeneration
-Var RecordStamp
-Var StampOf       ; Stamp's file
-Var Stamp         ; its answer
-Var Kind          ; which records Forget deletes: files, leftovers, moved or shortcuts
-Var RecordKey     ; the key of those records
-Var Keep1         ; shortcuts Forget keeps
+Var Keep1         ; shortcuts ForgetShortcuts keeps
 Var Keep2
 Var Keep3
-Var InUse         ; Forget's answer: recorded files still there, in use
+Var InUse         ; un.Look's answer: files still there, in use
 Var Link          ; a shortcut's path
 Var IsOurs        ; ShortcutIsOurs' answer
 Var Index
@@ -147,22 +150,47 @@ Var Scratch2
 Var Com
 Var Com2
 
-; Fails the install: a message for a player who watches, a non-zero exit code
-; for a silent one. $Unwritable: what could not be written.
+; The engine's answer to its last call, which it left on the stack.
+!macro EngineAnswer
+  Pop $Status
+  Pop $Where
+  Pop $Number
+!macroend
+
+; Fails the install, changing nothing: what was staged goes. A message for a
+; player who watches, a non-zero exit code for a silent one. $Where: what
+; could not be written.
 !macro Fail
+  setupengine::Abandon "$INSTDIR"
   MessageBox MB_ICONSTOP|MB_OK "$(CannotWrite)" /SD IDOK
   SetErrorLevel 2
   Quit
 !macroend
 
-; Writes a record, failing the install when it cannot: a lost record is a
-; file no uninstaller can ever delete.
+; Fails the install on any answer of the engine but "done", with the message
+; for its cause; the engine has put everything back as it was.
+!macro Checked
+  !insertmacro EngineAnswer
+  ${If} $Status != "done"
+    Call EngineFailed
+  ${EndIf}
+!macroend
+
+; Fails once the game is in place: a shortcut or its record could not be made.
+!macro FailAfter
+  MessageBox MB_ICONSTOP|MB_OK "$(NoShortcut)" /SD IDOK
+  SetErrorLevel 2
+  Quit
+!macroend
+
+; Writes a shortcut's record, failing the install when it cannot: a lost
+; record is a shortcut no uninstaller ever deletes.
 !macro Record KEY NAME VALUE
   ClearErrors
   WriteRegStr HKCU "${KEY}" "${NAME}" "${VALUE}"
   ${If} ${Errors}
-    StrCpy $Unwritable "HKEY_CURRENT_USER\${KEY}"
-    !insertmacro Fail
+    StrCpy $Where "HKEY_CURRENT_USER\${KEY}"
+    !insertmacro FailAfter
   ${EndIf}
 !macroend
 
@@ -175,6 +203,13 @@ Var Com2
 !macro Unlock
   System::Call 'kernel32::ReleaseMutex(p $Mutex) i'
   System::Call 'kernel32::CloseHandle(p $Mutex) i'
+!macroend
+
+; Whether FOLDER holds our install: its launcher and doctor are the ones an
+; install recorded. Answers $Holds, 1 or 0.
+!macro Holds FOLDER
+  setupengine::Holds "${FOLDER}" "${OWN_KEY}" "${UNINSTALL_KEY}" "${LAUNCHER}" "${DOCTOR}"
+  Pop $Holds
 !macroend
 
 ; What both the installer and the uninstaller do.
@@ -208,86 +243,6 @@ Function ${UN}SafeName
     IntOp $Pos $Pos + 1
   ${Loop}
   StrCpy $Safe 1
-FunctionEnd
-
-; $StampOf's size and last-write time, "SIZE:HIGH:LOW"; answers $Stamp, ""
-; when there is no such file.
-Function ${UN}Stamp
-  StrCpy $Stamp ""
-  ClearErrors
-  GetFileTime $StampOf $Scratch $Scratch2
-  ${IfThen} ${Errors} ${|} Return ${|}
-  FileOpen $Com $StampOf r
-  ${IfThen} ${Errors} ${|} Return ${|}
-  FileSeek $Com 0 END $Stamp
-  FileClose $Com
-  StrCpy $Stamp "$Stamp:$Scratch:$Scratch2"
-FunctionEnd
-
-; The record of the file $Name: answers $RecordGeneration and $RecordStamp,
-; both "" when there is none or an earlier version wrote it without them.
-Function ${UN}ReadRecord
-  StrCpy $RecordGeneration ""
-  StrCpy $RecordStamp ""
-  ReadRegStr $Scratch HKCU "${FILES_KEY}" $Name
-  StrCpy $Pos 0
-  ${Do}
-    StrCpy $Char $Scratch 1 $Pos
-    ${IfThen} $Char == "" ${|} ${ExitDo} ${|}
-    ${If} $Char == "|"
-      StrCpy $RecordGeneration $Scratch $Pos
-      IntOp $Pos $Pos + 1
-      StrCpy $RecordStamp $Scratch "" $Pos
-      ${ExitDo}
-    ${EndIf}
-    IntOp $Pos $Pos + 1
-  ${Loop}
-FunctionEnd
-
-; Whether the file $Name in the folder is ours to replace or delete: answers
-; $Write 0 for a game file without a version resource (neither .exe nor
-; .dll) whose size or time is not what the install recorded, as Windows
-; Installer keeps a changed file that has no version: the player changed it.
-Function ${UN}Ours
-  StrCpy $Write 1
-  StrCpy $Scratch $Name "" -4
-  ${If} $Scratch == ".exe"
-  ${OrIf} $Scratch == ".dll"
-    Return
-  ${EndIf}
-  Call ${UN}ReadRecord
-  ${IfThen} $RecordStamp == "" ${|} Return ${|}
-  StrCpy $StampOf "$INSTDIR\$Name"
-  Call ${UN}Stamp
-  ${If} $Stamp != ""
-  ${AndIf} $Stamp != $RecordStamp
-    StrCpy $Write 0
-  ${EndIf}
-FunctionEnd
-
-; Whether $Folder holds our install: its launcher and doctor are the ones an
-; install recorded (size and last-write time; where an earlier version
-; recorded neither, that they are there). The uninstaller never counts: every
-; copy of it is alike. Answers $Holds, 1 or 0.
-Function ${UN}HoldsInstall
-  StrCpy $Holds 0
-  ${IfThen} $Folder == "" ${|} Return ${|}
-  ${ForEach} $Index 0 1 + 1
-    ${If} $Index == 0
-      StrCpy $Name "${LAUNCHER}"
-    ${Else}
-      StrCpy $Name "${DOCTOR}"
-    ${EndIf}
-    Call ${UN}ReadRecord
-    StrCpy $StampOf "$Folder\$Name"
-    Call ${UN}Stamp
-    ${IfThen} $Stamp == "" ${|} Return ${|}
-    ${If} $RecordStamp != ""
-    ${AndIf} $RecordStamp != $Stamp
-      Return
-    ${EndIf}
-  ${Next}
-  StrCpy $Holds 1
 FunctionEnd
 
 ; Whether the shortcut $Link starts our launcher or doctor, in the folder
@@ -370,153 +325,67 @@ Function ${UN}LinkPath
   ${IfThen} $Safe != 1 ${|} StrCpy $Link "" ${|}
 FunctionEnd
 
-; The one place recorded names are deleted by, whatever the record:
-;   files      installed files (the uninstaller's own file, run in place, stays)
-;   leftovers  installed files an earlier version wrote and this one does not
-;   moved      files an update moved aside
-;   shortcuts  shortcuts, but $Keep1..$Keep3 (those this install keeps), and
-;              only where their target is ours
-; A file the player changed is kept and forgotten; a file still there (in
-; use) stays recorded, and is counted in $InUse.
-Function ${UN}Forget
-  StrCpy $InUse 0
-  ${If} $Kind == "moved"
-    StrCpy $RecordKey "${MOVED_KEY}"
-  ${ElseIf} $Kind == "shortcuts"
-    StrCpy $RecordKey "${SHORTCUTS_KEY}"
-  ${Else}
-    StrCpy $RecordKey "${FILES_KEY}"
-  ${EndIf}
+; Deletes the recorded shortcuts but $Keep1..$Keep3 (those this install
+; keeps), and only where their target is ours; forgets their records.
+Function ${UN}ForgetShortcuts
   StrCpy $Index 0
   ${Do}
-    EnumRegValue $Name HKCU $RecordKey $Index
+    EnumRegValue $Name HKCU "${SHORTCUTS_KEY}" $Index
     ${IfThen} $Name == "" ${|} ${ExitDo} ${|}
     StrCpy $Target $Name  ; the record's name, whatever the calls below do to $Name
-    ${If} $Kind == "shortcuts"
-      ${If} $Name == $Keep1
-      ${OrIf} $Name == $Keep2
-      ${OrIf} $Name == $Keep3
-        IntOp $Index $Index + 1
-        ${Continue}
-      ${EndIf}
-      Push $Index
-      Call ${UN}LinkPath
-      ${If} $Link != ""
-        Call ${UN}ShortcutIsOurs
-        ${IfThen} $IsOurs == 1 ${|} Delete $Link ${|}
-      ${EndIf}
-      Pop $Index
-      DeleteRegValue HKCU "${SHORTCUTS_KEY}" $Target
-      ${Continue}
-    ${EndIf}
-    ${If} $Kind == "leftovers"
-      Call ${UN}ReadRecord
-      ${If} $RecordGeneration == $Generation
-        IntOp $Index $Index + 1
-        ${Continue}
-      ${EndIf}
-    ${EndIf}
-    Call ${UN}SafeName
-    ${If} $Safe != 1
-    ${OrIf} "$INSTDIR\$Target" == $EXEPATH
+    ${If} $Name == $Keep1
+    ${OrIf} $Name == $Keep2
+    ${OrIf} $Name == $Keep3
       IntOp $Index $Index + 1
       ${Continue}
     ${EndIf}
-    StrCpy $Write 1
-    ${IfThen} $Kind != "moved" ${|} Call ${UN}Ours ${|}
-    ${If} $Write == 1
-      Delete "$INSTDIR\$Target"
-      ${If} ${FileExists} "$INSTDIR\$Target"
-        IntOp $InUse $InUse + 1
-        IntOp $Index $Index + 1
-        ${Continue}
-      ${EndIf}
-      ${GetParent} "$INSTDIR\$Target" $Parent
-      ${DoWhile} $Parent != $INSTDIR
-        ${IfThen} $Parent == "" ${|} ${ExitDo} ${|}
-        RMDir "$Parent"
-        ${GetParent} "$Parent" $Parent
-      ${Loop}
+    Push $Index
+    Call ${UN}LinkPath
+    ${If} $Link != ""
+      Call ${UN}ShortcutIsOurs
+      ${IfThen} $IsOurs == 1 ${|} Delete $Link ${|}
     ${EndIf}
-    DeleteRegValue HKCU $RecordKey $Target
+    Pop $Index
+    DeleteRegValue HKCU "${SHORTCUTS_KEY}" $Target
   ${Loop}
 FunctionEnd
 !macroend
 !insertmacro SharedFunctions ""
 !insertmacro SharedFunctions "un."
 
-; A file of ours that is in use (a running launcher, doctor or game) cannot
-; be replaced, but it can be renamed: it runs on from its new name, recorded
-; (before the rename) so that the next install or uninstall deletes it, and
-; only it. $Target: the file's name under the folder.
-Function MoveAside
-  ${IfNot} ${FileExists} "$INSTDIR\$Target"
-    Return
+; Any answer of the engine but "done", as the player reads it.
+Function EngineFailed
+  ${If} $Status == "space"
+    MessageBox MB_ICONSTOP|MB_OK "$(NoSpace)" /SD IDOK
+  ${ElseIf} $Status == "held"
+    MessageBox MB_ICONSTOP|MB_OK "$(FileHeld)" /SD IDOK
+  ${Else}
+    MessageBox MB_ICONSTOP|MB_OK "$(CannotWrite)" /SD IDOK
   ${EndIf}
+  SetErrorLevel 2
+  Quit
+FunctionEnd
+
+; Extracts SOURCE into the staging folder, to become TARGET (relative to the
+; folder) when the engine commits.
+!macro InstallFile SOURCE TARGET
+  StrCpy $Where "$INSTDIR\${TARGET}"
+  ${GetParent} "${STAGING}\${TARGET}" $Parent
+  CreateDirectory "$Parent"
   ClearErrors
-  Delete "$INSTDIR\$Target"
-  ${IfNot} ${Errors}
-    Return
-  ${EndIf}
-  StrCpy $Leftover 1
-  ${While} ${FileExists} "$INSTDIR\$Target.$Leftover.old"
-    IntOp $Leftover $Leftover + 1
-  ${EndWhile}
-  !insertmacro Record "${MOVED_KEY}" "$Target.$Leftover.old" ""
-  ClearErrors
-  Rename "$INSTDIR\$Target" "$INSTDIR\$Target.$Leftover.old"
+  File "/oname=${STAGING}\${TARGET}" "${SOURCE}"
   ${If} ${Errors}
-    StrCpy $Unwritable "$INSTDIR\$Target"
     !insertmacro Fail
   ${EndIf}
-FunctionEnd
-
-; Before $Target is written: answers $Write 0 when the player changed it
-; (it is kept), else records it, if no install has, and moves it aside if
-; it is in use.
-Function BeforeFile
-  StrCpy $Name $Target
-  Call Ours
-  ${IfThen} $Write == 0 ${|} Return ${|}
-  ClearErrors
-  ReadRegStr $Scratch HKCU "${FILES_KEY}" $Target
-  ${If} ${Errors}
-    !insertmacro Record "${FILES_KEY}" $Target "$Generation|"
-  ${EndIf}
-  Call MoveAside
-FunctionEnd
-
-; After $Target is written (or kept, $Write 0): its record names this
-; install, with the size and time read back from the file as written, or
-; those recorded for a file the player changed.
-Function AfterFile
-  ${If} $Write == 1
-    StrCpy $StampOf "$INSTDIR\$Target"
-    Call Stamp
-  ${Else}
-    StrCpy $Name $Target
-    Call ReadRecord
-    StrCpy $Stamp $RecordStamp
-  ${EndIf}
-  !insertmacro Record "${FILES_KEY}" $Target "$Generation|$Stamp"
-FunctionEnd
-
-; Installs SOURCE as TARGET (relative to the folder) and records it.
-!macro InstallFile SOURCE TARGET
-  StrCpy $Target "${TARGET}"
-  Call BeforeFile
-  ${If} $Write == 1
-    ${GetParent} "$INSTDIR\${TARGET}" $Parent
-    CreateDirectory "$Parent"
-    ClearErrors
-    File "/oname=$INSTDIR\${TARGET}" "${SOURCE}"
-    ${If} ${Errors}
-      StrCpy $Unwritable "$INSTDIR\${TARGET}"
-      !insertmacro Fail
-    ${EndIf}
-  ${EndIf}
-  Call AfterFile
 !macroend
+
+; NSIS's own File stops the install on a write error (a full disk): what
+; was staged goes, and the exit code says it failed.
+Function .onInstFailed
+  setupengine::Abandon "$INSTDIR"
+  MessageBox MB_ICONSTOP|MB_OK "$(CannotWrite)" /SD IDOK
+  SetErrorLevel 2
+FunctionEnd
 
 ; Makes the shortcut NAME (under its known folder: LINK) to TARGET (under the
 ; folder), unless it is there already as an install made it: each one made
@@ -530,8 +399,8 @@ FunctionEnd
     ClearErrors
     CreateShortcut "${LINK}" "$INSTDIR\${TARGET}" "" "$INSTDIR\${LAUNCHER}" 0
     ${If} ${Errors}
-      StrCpy $Unwritable "${LINK}"
-      !insertmacro Fail
+      StrCpy $Where "${LINK}"
+      !insertmacro FailAfter
     ${EndIf}
   ${EndIf}
 !macroend
@@ -549,8 +418,7 @@ Function RefuseAnotherFolder
   ${AndIf} $Scratch == $Scratch2
     Return
   ${EndIf}
-  StrCpy $Folder $Installed
-  Call HoldsInstall
+  !insertmacro Holds $Installed
   ${IfThen} $Holds != 1 ${|} Return ${|}
   MessageBox MB_ICONSTOP|MB_OK "$(AlreadyInstalled)" /SD IDOK
   SetErrorLevel 2
@@ -581,56 +449,55 @@ Function PlayNow
   SetOutPath "$INSTDIR"
   Exec '"$INSTDIR\${LAUNCHER}"'
 FunctionEnd
-
 Var FirstInstall
-Var Size
+
+; The entry's Publisher, when the release names a company.
+!if "${COMPANY}" != ""
+  !define PUBLISHER 'Publisher "s:${COMPANY}"'
+!else
+  !define PUBLISHER ""
+!endif
 
 Section
   SetShellVarContext current
   SetErrorLevel 0  ; a refusal on the directory page may have set 2
-  ; A later install wins over an uninstaller still waiting for a launcher:
-  ; once this number has changed, it touches nothing.
+  ; One setup at a time. A later install wins over an uninstaller still
+  ; waiting for a launcher: once this number has changed, it touches nothing.
   !insertmacro Lock
   ReadRegDWORD $Generation HKCU "${OWN_KEY}" "${GENERATION}"
   IntOp $Generation $Generation + 1
   WriteRegDWORD HKCU "${OWN_KEY}" "${GENERATION}" $Generation
-  !insertmacro Unlock
-  ; No install of this product recorded: the first, which makes the Desktop
-  ; shortcut; an update leaves one the player deleted deleted.
-  ReadRegStr $Installed HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ; No shortcut recorded: the first install (or one stopped before it made
+  ; any), which makes the Desktop shortcut; an update leaves one the player
+  ; deleted deleted.
+  EnumRegValue $Scratch HKCU "${SHORTCUTS_KEY}" 0
   StrCpy $FirstInstall 0
-  ${IfThen} $Installed == "" ${|} StrCpy $FirstInstall 1 ${|}
-  ; Another folder than the recorded one, which no longer holds the game
-  ; (moved, or gone), and no install of it here either: the records are of
-  ; files elsewhere, and this folder is simply the install.
-  ${If} $Installed != ""
-  ${AndIf} $Installed != $INSTDIR
-    StrCpy $Folder $INSTDIR
-    Call HoldsInstall
-    ${If} $Holds != 1
-      DeleteRegKey HKCU "${FILES_KEY}"
-      DeleteRegKey HKCU "${MOVED_KEY}"
-    ${EndIf}
-  ${EndIf}
+  ${IfThen} $Scratch == "" ${|} StrCpy $FirstInstall 1 ${|}
+  ; An interrupted run finished or undone, files moved aside that are free
+  ; deleted, the records of a folder that no longer holds the game
+  ; forgotten, and the room for the new files beside the old ones checked.
+  ReadRegStr $Installed HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  setupengine::Prepare "$INSTDIR" "${OWN_KEY}" "${UNINSTALL_KEY}" "$Installed" "${NEEDED}" "${LAUNCHER}" "${DOCTOR}"
+  !insertmacro Checked
 
-  StrCpy $Kind "moved"
-  Call Forget
   !insertmacro InstallFile "${PROGRAMS}/${LAUNCHER}" "${LAUNCHER}"
   !insertmacro InstallFile "${PROGRAMS}/${DOCTOR}" "${DOCTOR}"
   !include "${GAME_FILES}"
-
-  StrCpy $Target "${UNINSTALL_EXE}"
-  Call BeforeFile
+  StrCpy $Where "$INSTDIR\${UNINSTALL_EXE}"
   ClearErrors
-  WriteUninstaller "$INSTDIR\${UNINSTALL_EXE}"
+  WriteUninstaller "${STAGING}\${UNINSTALL_EXE}"
   ${If} ${Errors}
-    StrCpy $Unwritable "$INSTDIR\${UNINSTALL_EXE}"
     !insertmacro Fail
   ${EndIf}
-  Call AfterFile
-  ; What an earlier version installed and this one does not ship.
-  StrCpy $Kind "leftovers"
-  Call Forget
+  ; Every file in place and recorded, or none: what an earlier version wrote
+  ; and this one does not ship goes after. The entry's values, then "".
+  setupengine::Commit "$INSTDIR" "${OWN_KEY}" "${UNINSTALL_KEY}" "$Generation" \
+    DisplayName "s:${PRODUCT}" DisplayVersion "s:${VERSION}" ${PUBLISHER} \
+    DisplayIcon 's:"$INSTDIR\${LAUNCHER}",0' InstallLocation "s:$INSTDIR" \
+    UninstallString 's:"$INSTDIR\${UNINSTALL_EXE}"' QuietUninstallString 's:"$INSTDIR\${UNINSTALL_EXE}" /S' \
+    NoModify "n:1" NoRepair "n:1" ""
+  !insertmacro Checked
+  !insertmacro Unlock
 
   ; The Start-menu shortcuts are put back on every install; the Desktop one
   ; on the first only, so that one the player deleted stays deleted. (The
@@ -642,8 +509,7 @@ Section
   ${EndIf}
   StrCpy $Keep2 "Programs\${FOLDER}\${FOLDER}.lnk"
   StrCpy $Keep3 "Programs\${FOLDER}\$(DoctorShortcut).lnk"
-  StrCpy $Kind "shortcuts"
-  Call Forget
+  Call ForgetShortcuts
   ; "Start in" is the current output folder: the launcher looks for the
   ; game's items in the folder it is started in.
   SetOutPath "$INSTDIR"
@@ -653,20 +519,6 @@ Section
   ${EndIf}
   !insertmacro Shortcut "$Keep2" "$SMPROGRAMS\${FOLDER}\${FOLDER}.lnk" "${LAUNCHER}"
   !insertmacro Shortcut "$Keep3" "$SMPROGRAMS\${FOLDER}\$(DoctorShortcut).lnk" "${DOCTOR}"
-
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-  !if "${COMPANY}" != ""
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${COMPANY}"
-  !endif
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\${LAUNCHER}",0'
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALL_EXE}"'
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALL_EXE}" /S'
-  ${GetSize} "$INSTDIR" "/S=0K" $Size $Scratch $Scratch2
-  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $Size
-  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
-  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
 ; The uninstaller removes the install in the folder it runs from ($INSTDIR:
@@ -683,11 +535,9 @@ Function un.onInit
   ; The recorded folder is the install even when its launcher is gone (an
   ; antivirus took it, say): the player can still uninstall.
   ${IfThen} $Installed == $INSTDIR ${|} Return ${|}
-  StrCpy $Folder $INSTDIR
-  Call un.HoldsInstall
+  !insertmacro Holds $INSTDIR
   ${IfThen} $Holds == 1 ${|} Return ${|}
-  StrCpy $Folder $Installed
-  Call un.HoldsInstall
+  !insertmacro Holds $Installed
   ${If} $Holds == 1
     MessageBox MB_ICONSTOP|MB_OK "$(NotThisFolder)" /SD IDOK
   ${Else}
@@ -697,26 +547,23 @@ Function un.onInit
   Quit
 FunctionEnd
 
-Var MovedInUse
-Var Waited
-
 ; One look, under the mutex: nothing is touched once a later install has run.
-; Answers in $InUse how many files are still in use, -1 when an install has run.
+; The engine deletes what installs wrote (an interrupted run finished or
+; undone first), then the entry, and once nothing is in use the records and
+; the folder. Answers in $InUse how many files are still in use, -1 when an
+; install has run.
 Function un.Look
   !insertmacro Lock
   ReadRegDWORD $Scratch HKCU "${OWN_KEY}" "${GENERATION}"
   ${If} $Scratch != $Generation
     StrCpy $InUse -1
   ${Else}
-    StrCpy $Kind "moved"
-    Call un.Forget
-    StrCpy $MovedInUse $InUse
-    StrCpy $Kind "files"
-    Call un.Forget
-    IntOp $InUse $InUse + $MovedInUse
-    ${If} $InUse == 0
-      DeleteRegKey HKCU "${OWN_KEY}"
-      RMDir "$INSTDIR"
+    setupengine::Remove "$INSTDIR" "${OWN_KEY}" "${UNINSTALL_KEY}" "$EXEPATH"
+    !insertmacro EngineAnswer
+    StrCpy $InUse $Number
+    ${If} $Status != "done"
+      StrCpy $InUse 0
+      SetErrorLevel 2
     ${EndIf}
   ${EndIf}
   !insertmacro Unlock
@@ -740,18 +587,18 @@ Section Uninstall
   StrCpy $Keep1 ""
   StrCpy $Keep2 ""
   StrCpy $Keep3 ""
-  StrCpy $Kind "shortcuts"
-  Call un.Forget
+  Call un.ForgetShortcuts
   !insertmacro DeleteOurShortcut "$DESKTOP\${FOLDER}.lnk"
   !insertmacro DeleteOurShortcut "$SMPROGRAMS\${FOLDER}\${FOLDER}.lnk"
   !insertmacro DeleteOurShortcut "$SMPROGRAMS\${FOLDER}\${DOCTOR_LINK_EN}.lnk"
   !insertmacro DeleteOurShortcut "$SMPROGRAMS\${FOLDER}\${DOCTOR_LINK_RU}.lnk"
   DeleteRegKey HKCU "${SHORTCUTS_KEY}"
   RMDir "$SMPROGRAMS\${FOLDER}"
-  DeleteRegKey HKCU "${UNINSTALL_KEY}"
   !insertmacro Unlock
   Call un.Look
 SectionEnd
+
+Var Waited
 
 ; A launcher still running keeps its file until it exits: wait for that out
 ; of sight, a day at most, looking once a second.

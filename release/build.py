@@ -53,7 +53,7 @@ def setup(root=ROOT):
 
 def build_programs(source, build, options, logs, env=None):
     """Configures build (emptied first) from source with options, and builds
-    the launcher and the doctor. Answers what was configured."""
+    the launcher, the doctor and the installer's engine. Answers what was configured."""
     shutil.rmtree(build, ignore_errors=True)
     configure = Path(logs, "configure.log")
     if not run(["cmake", "--preset", "windows", "-B", build, *options], cwd=source, env=env, log=configure,
@@ -61,7 +61,8 @@ def build_programs(source, build, options, logs, env=None):
         lines = configure.read_text(errors="replace").splitlines()
         said = [lines[i + 1].strip() for i, line in enumerate(lines[:-1]) if "CMake Error" in line]
         raise ReleaseError("configure failed: " + shown(said[0] if said else lines[-1] if lines else "(no output)"))
-    if not run(["cmake", "--build", build, "--target", "launcher", "doctor"], cwd=source, env=env,
+    targets = ["launcher", "doctor", "setup_engine"]
+    if not run(["cmake", "--build", build, "--target", *targets], cwd=source, env=env,
                log=Path(logs, "build.log"), check=False):
-        raise ReleaseError(f"build failed; see the output of: cmake --build {shown(build)} --target launcher doctor")
+        raise ReleaseError(f"build failed; see the output of: cmake --build {shown(build)} --target {' '.join(targets)}")
     return Branding.load(build)

@@ -85,10 +85,11 @@ def makensis_version():
     return subprocess.run(["makensis", "-VERSION"], capture_output=True, text=True, check=True).stdout.strip()
 
 
-def build_installer(branding, programs, game, out, hook, work, script=SCRIPT):
-    """Makes out from the launcher and doctor in programs and the files under
-    game (none when None). hook is given the uninstaller's file before it
-    goes inside; work gets the list of game files and makensis' log."""
+def build_installer(branding, programs, game, out, hook, work, engine, script=SCRIPT):
+    """Makes out from the launcher and doctor in programs, the files under
+    game (none when None) and the engine in the build folder engine. hook is
+    given the uninstaller's file before it goes inside; work gets the list of
+    game files and makensis' log."""
     work = Path(work)
     include, links = work / "game-files.nsh", work / "game"
     shutil.rmtree(links, ignore_errors=True)
@@ -100,6 +101,11 @@ def build_installer(branding, programs, game, out, hook, work, script=SCRIPT):
         (links / str(n)).symlink_to(Path(game, path))
         lines.append(f'!insertmacro InstallFile "{links / str(n)}" "{nsis_text(path.replace("/", chr(92)))}"\n')
     include.write_text("\ufeff" + "".join(lines), encoding="utf-8")
+    # Room for the new files beside the old ones: the programs, the game, and
+    # a mebibyte for the uninstaller and the folders' own entries.
+    carried = [Path(programs, branding.launcher), Path(programs, branding.doctor)]
+    carried += [Path(game, path) for path in game_files(game)] if game else []
+    needed = sum(path.stat().st_size for path in carried) + (1 << 20)
     log = work / "installer.log"
     done = run(["makensis", "-V2", "-INPUTCHARSET", "UTF8", f"-DNAME={branding.name}",
                 f"-DPRODUCT={nsis_text(branding.product)}",
@@ -107,7 +113,7 @@ def build_installer(branding, programs, game, out, hook, work, script=SCRIPT):
                 f"-DIDENTITY={nsis_text(installer_identity(branding.company, branding.product))}",
                 f"-DVERSION={branding.version}", f"-DCOMPANY={nsis_text(branding.company)}",
                 f"-DCOPYRIGHT={nsis_text(branding.copyright)}", f"-DICON={branding.icon}", f"-DPROGRAMS={programs}",
-                f"-DGAME_FILES={include}", f"-DOUTFILE={out}", f"-DFINISH_UNINSTALLER={hook}", script],
+                f"-DENGINE={engine}", f"-DNEEDED={needed}", f"-DGAME_FILES={include}", f"-DOUTFILE={out}", f"-DFINISH_UNINSTALLER={hook}", script],
                log=log, check=False)
     if not done:
         text = log.read_text(errors="replace").splitlines()

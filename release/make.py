@@ -116,7 +116,7 @@ def rebuild(out, embed_uninstaller, source_date_epoch, game, options, embed_prog
                 raise ReleaseError(f"{exe} in the release, its signature removed, is not the {exe} this commit builds")
     hook = installer.Hook(name=branding.uninstaller, keep=str(Path(out, branding.uninstaller)), private=out,
                           embed=os.path.abspath(embed_uninstaller))
-    installer.build_installer(branding, carried, game, Path(out, branding.setup), hook.write(out), out)
+    installer.build_installer(branding, carried, game, Path(out, branding.setup), hook.write(out), out, build)
     return f"release: rebuilt {branding.launcher}, {branding.doctor}, {branding.uninstaller} and {branding.setup}"
 
 
@@ -139,7 +139,8 @@ def _make_files(branding, build, game, signer, staging, private):
                           signer=str(private / "signer.json") if signer else None,
                           staged=str(staging / branding.uninstaller), stamped=str(private / "uninstaller-stamp.json"))
     # The installer carries the programs as they ship: signed, when signing.
-    installer.build_installer(branding, staging, game, unsigned / branding.setup, hook.write(private), private)
+    installer.build_installer(branding, staging, game, unsigned / branding.setup, hook.write(private), private,
+                              build)
     shutil.copyfile(unsigned / branding.setup, staging / branding.setup)
     if signer:
         stamps[branding.setup] = signing.sign(signer, staging / branding.setup, branding.setup, private)

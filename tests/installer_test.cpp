@@ -109,12 +109,15 @@ std::map<Text, std::string> Values(const Text& key) {
 
 // The install as a player and support would tell it: the game's files, the
 // records (each stamp told as its file's own or another), the files moved
-// aside and the entry. Generations may advance: they are left out.
+// aside and the entry; and what of the engine's own (staging, backups,
+// journal, their folders) is still in the game's folder. Generations may
+// advance: they are left out.
 struct State {
   Files files;
   std::map<Text, std::string> records, moved, entry;
+  std::set<Text> internal;
   bool operator==(const State& o) const {
-    return files == o.files && records == o.records && moved == o.moved && entry == o.entry;
+    return files == o.files && records == o.records && moved == o.moved && entry == o.entry && internal == o.internal;
   }
 };
 
@@ -127,15 +130,21 @@ std::ostream& operator<<(std::ostream& out, const State& s) {
   for (const auto& [name, how] : s.moved) out << " " << Narrow(name);
   out << "; entry:";
   for (const auto& [name, value] : s.entry) out << " " << Narrow(name) << "=" << value;
+  out << "; the engine's own:";
+  for (const Text& path : s.internal) out << " " << Narrow(path);
   return out;
 }
 
 State Now() {
   State s;
   const auto& disk = sim::TheWorld().disk;
-  for (const auto& [path, file] : disk)
-    if (!file.folder && path.rfind(kFolder + u"\\", 0) == 0 && !Internal(path))
+  for (const auto& [path, file] : disk) {
+    if (path.rfind(kFolder + u"\\", 0) != 0) continue;
+    if (Internal(path))
+      s.internal.insert(path.substr(kFolder.size() + 1));
+    else if (!file.folder)
       s.files[path.substr(kFolder.size() + 1)] = std::string(file.bytes.begin(), file.bytes.end());
+  }
   for (const auto& [name, value] : Values(kKeys.files())) {
     const std::string stamp = value.substr(value.find('|') + 1);
     const auto file = disk.find(Path(name));
@@ -224,6 +233,7 @@ TEST_F(InstallerTest, KilledAtAnyCallTheGameStaysWholeAndTheNextRunFinishes) {
       run.before();
       run.run();
       const State uninterrupted = Now();
+      EXPECT_TRUE(uninterrupted.internal.empty()) << "a run left its own behind: " << uninterrupted;
       std::size_t stops = 0;
       for (std::size_t k = 1;; ++k) {
         SetUp();
@@ -266,7 +276,9 @@ TEST_F(InstallerTest, FailingAnyCallEndsWhollyDoneOrAsBefore) {
       if (world().calls.size() < base + k) break;
       ++failures;
       SCOPED_TRACE("call " + std::to_string(k) + " failed: " + sim::NameOf(world().calls[base + k - 1]));
-      const State after = Now();
+      // What a failed clean-up leaves of the engine's own, a later run removes.
+      State after = Now();
+      after.internal = before.internal;
       if (status == Status::kDone) {
         // Leftovers a later run removes are allowed: files moved aside, and dropped files still recorded.
         State kept = after;

@@ -87,9 +87,9 @@ bool Retried(const std::function<bool()>& step, std::uint32_t* error) {
   }
 }
 
-// Every file under root, as paths relative to it, in one order; false when
-// a folder could not be listed.
-bool ListFiles(const Text& root, const Text& relative, std::vector<Text>* found) {
+// Every file under root, as paths relative to it, in one order, and every
+// folder when asked; false when a folder could not be listed.
+bool ListFiles(const Text& root, const Text& relative, std::vector<Text>* found, std::vector<Text>* folders = nullptr) {
   sys::FindEntry entry{};
   const Text folder = relative.empty() ? root : Join(root, relative);
   const sys::Handle find = sys::FindFirstFileW(Join(folder, u"*").c_str(), &entry);
@@ -105,22 +105,21 @@ bool ListFiles(const Text& root, const Text& relative, std::vector<Text>* found)
   std::sort(children.begin(), children.end());
   for (const auto& [name, is_folder] : children) {
     const Text path = relative.empty() ? name : Join(relative, name);
-    if (is_folder)
-      listed = ListFiles(root, path, found) && listed;
-    else
+    if (is_folder) {
+      if (folders != nullptr) folders->push_back(path);
+      listed = ListFiles(root, path, found, folders) && listed;
+    } else {
       found->push_back(path);
+    }
   }
   return listed;
 }
 
 void DeleteTree(const Text& root) {
-  std::vector<Text> files;
-  ListFiles(root, u"", &files);
+  std::vector<Text> files, folders;
+  ListFiles(root, u"", &files, &folders);
   for (const Text& file : files) sys::DeleteFileW(Join(root, file).c_str());
   // Folders, deepest first.
-  std::vector<Text> folders;
-  for (const Text& file : files)
-    for (Text folder = Parent(file); !folder.empty(); folder = Parent(folder)) folders.push_back(folder);
   std::sort(folders.begin(), folders.end(), [](const Text& a, const Text& b) { return a.size() > b.size(); });
   for (const Text& folder : folders) sys::RemoveDirectoryW(Join(root, folder).c_str());
   sys::RemoveDirectoryW(root.c_str());
@@ -516,7 +515,10 @@ Result Prepare(const Text& folder, const Keys& keys, const Text& recorded_folder
   return Result();
 }
 
-void Abandon(const Text& folder) { DeleteTree(Join(folder, kStaging)); }
+void Abandon(const Text& folder) {
+  // A commit's journal is the next run's to act on, with the staged files it names.
+  if (!Exists(Join(folder, kJournal))) DeleteTree(Join(folder, kStaging));
+}
 
 Result Commit(const Text& folder, const Keys& keys, std::uint32_t generation, const std::vector<EntryValue>& entry) {
   if (!Recover(folder, keys)) return Failed(u"read", Join(folder, kJournal), GetLastError());

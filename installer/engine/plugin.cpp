@@ -56,7 +56,9 @@ Text Decimal(std::uint64_t n) {
 void Answer(Stack& stack, const installer::Result& r) {
   static const char16_t* const kStatus[] = {u"done", u"space", u"held", u"failed"};
   const bool space = r.status == installer::Status::kNoSpace;
-  stack.Push(Decimal(space ? (r.needed + (1 << 20) - 1) >> 20 : r.status == installer::Status::kDone ? r.in_use : r.error));
+  stack.Push(Decimal(space                                  ? (r.needed + (1 << 20) - 1) >> 20
+                     : r.status == installer::Status::kDone ? r.in_use
+                                                            : r.error));
   stack.Push(space ? r.drive : r.file);
   stack.Push(kStatus[static_cast<int>(r.status)]);
 }
