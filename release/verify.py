@@ -266,7 +266,9 @@ def _check_installed_programs(manifest, shape, copies, work):
     for role in programs.ROLES[:2]:
         name = shape.name + role.suffix
         own = (copies / name).read_bytes()
-        installed = [data for path, data in carried if path.lower() == "$instdir\\" + name.lower()]
+        # Extracted in place, or staged there first to be put in place by renames.
+        places = {"$instdir\\" + name.lower(), "$instdir\\.setup-new\\" + name.lower()}
+        installed = [data for path, data in carried if path.lower() in places]
         if not installed:
             raise ReleaseError(f"{setup} does not install {name}, {role.what}")
         for data in installed:

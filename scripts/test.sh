@@ -17,7 +17,7 @@ stages=$PWD/build/stages
 template=$PWD/build/wine-template
 
 program=(app/launch.cpp browser/*.cpp watch/watch.cpp text/text.cpp doctor/doctor.cpp doctor/report.cpp doctor/cli.cpp doctor/messages.cpp text/utf8.cpp
-         doctor/journal.cpp doctor/machine.cpp)
+         doctor/journal.cpp doctor/machine.cpp installer/engine/engine.cpp)
 style() {
   local style_passed=0 style_failed=0
   mapfile -t sources < <(git ls-files '*.cpp' '*.h' | grep -v '^tests/e2e/')

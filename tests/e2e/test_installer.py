@@ -3,6 +3,7 @@
 # longer ships two of the game's files) and another game's built with the
 # same exe name, over and beside a running launcher, in every order, and
 # after the player moved the game, the Desktop or changed a file.
+import contextlib
 import json
 import os
 import shutil
@@ -432,3 +433,126 @@ NATIVE_PLAYERS = {"moved folder", "edited settings", "dropped files"}
 def test_what_the_player_did_is_kept(t, folder, lang, situation):
     browser_lingering(t, 0)
     situation(t, Installed(t, t.lab.launcher[:-4] + "-setup.exe", folder=folder, lang=lang))
+
+
+# --- an update that does not finish -----------------------------------------------
+# The file the commit puts in place last (files go in by name): a hold on it
+# stops the commit with every other file already replaced.
+HELD = SETTINGS
+
+
+def snapshot(installed):
+    """The install as support would compare it: every file's bytes (the
+    installer's own included), the entry and the records, but the generation,
+    which may advance."""
+    files = {str(p.relative_to(installed.folder)): p.read_bytes()
+             for p in installed.folder.rglob("*") if p.is_file()} if installed.folder.exists() else {}
+    records = [line for line in installed.own_key().splitlines() if "Generation" not in line]
+    return files, installed.entry(), records
+
+
+def hold(t, installed, name):
+    """A scanner's hold on the game file name, without sharing, until it is killed."""
+    t.lab.install("file_holder.exe", r"C:\standins\file_holder.exe")
+    mark = t.dir / "held"
+    mark.unlink(missing_ok=True)
+    holder = t.lab.spawn(r"C:\standins\file_holder.exe", [installed.windows_folder + "\\" + name, str(mark)])
+    installed.poll(mark.exists, 30)
+    return holder
+
+
+def let_go(holder):
+    holder.kill()
+    holder.wait(timeout=30)
+
+
+def _held_file(t, installed, update):
+    """A file held without sharing for the whole update: it fails, changing nothing; let go, it succeeds."""
+    before = snapshot(installed)
+    holder = hold(t, installed, HELD)
+    installed.install(update, status=2)
+    let_go(holder)
+    t.expect(snapshot(installed) == before, "the failed update changed the install")
+    installed.install(update)
+
+
+def _killed_in_commit(t, installed, update):
+    """Killed while it waits for a held file, half the files replaced: each file is one version's, the launcher is
+    there, and the update run again ends as one never stopped."""
+    before, _, _ = snapshot(installed)
+    holder = hold(t, installed, HELD)
+    setup = t.lab.spawn(r"C:\setup\setup.exe", ["/S"], cwd=t.dir)
+    backups = installed.folder / ".setup-old"
+    t.expect(installed.poll(lambda: backups.exists() and any(p.is_file() for p in backups.rglob("*")), 60),
+             "the update never began to commit")
+    setup.kill()
+    setup.wait(timeout=30)
+    let_go(holder)
+    killed, _, _ = snapshot(installed)
+    t.expect((installed.folder / t.lab.launcher).exists(), "the killed update left no launcher")
+    installed.install(update)
+    after, entry, _ = snapshot(installed)
+    for name, data in killed.items():
+        if not name.startswith(".setup-"):
+            t.expect(data in (before.get(name), after.get(name)), f"the killed update left {name} of no version")
+    t.expect("1.0.1.0" in entry, f"the update run again did not finish: {entry}")
+
+
+def _full_disk(t, installed, update):
+    """The drive has less room than the update's files need beside the old ones: it fails before it writes."""
+    before = snapshot(installed)
+    free = os.statvfs(installed.folder).f_bavail * os.statvfs(installed.folder).f_frsize
+    filler = installed.folder.parent / "video.mp4"  # the player's, beside the game
+    with open(filler, "wb") as out:  # written, not sparse: it takes its room
+        for _ in range(max(free - (256 << 10), 0) >> 16):
+            out.write(bytes(1 << 16))
+    installed.install(update, status=2)
+    t.expect(snapshot(installed) == before, "the update refused for room changed the install")
+    filler.unlink()
+    installed.install(update)
+
+
+@contextlib.contextmanager
+def small_drive(t, letter, megabytes):
+    """A tmpfs of its own mapped as the drive letter: a drive that fills up."""
+    mount = t.dir / "small-drive"
+    mount.mkdir(parents=True, exist_ok=True)
+    done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={megabytes}m", "tmpfs", str(mount)],
+                          capture_output=True, text=True)
+    if done.returncode != 0:
+        pytest.fail(f"a full disk needs a tmpfs, and mount refused ({done.stderr.strip()}): run as root, "
+                    "in a container started with --privileged")
+    link = t.lab.prefix / "dosdevices" / f"{letter.lower()}:"
+    link.unlink(missing_ok=True)
+    link.symlink_to(mount)
+    try:
+        yield f"{letter}:"
+    finally:
+        link.unlink(missing_ok=True)
+        subprocess.run(["umount", "-l", str(mount)], capture_output=True)
+
+
+UNFINISHED = [
+    ("held file", _held_file),
+    ("killed while it waits", _killed_in_commit),
+    ("full disk", _full_disk),
+]
+
+
+@pytest.mark.parametrize("situation", [pytest.param(s, id=i) for i, s in UNFINISHED])
+def test_an_update_that_does_not_finish_leaves_the_game_whole(t, situation):
+    browser_lingering(t, 0)
+    name = t.lab.launcher[:-4]
+    with contextlib.ExitStack() as stack:
+        folder = None
+        if situation is _full_disk:
+            folder = stack.enter_context(small_drive(t, "S", 8)) + r"\SkyQuest"  # /D= takes no quotes
+        installed = Installed(t, name + "-setup.exe", folder=folder)
+        t.lab.place(t.lab.build / (name + "-setup-next.exe"), r"C:\setup\setup.exe")
+        situation(t, installed, name + "-setup-next.exe")
+        after = snapshot(installed)[0]
+        t.expect(not [f for f in after if f.startswith(".setup-")], f"the installer's own files are left: {list(after)}")
+        t.expect(after.get(t.lab.launcher) == (t.lab.build / "next" / t.lab.launcher).read_bytes(),
+                 "the launcher is not the update's")
+        installed.uninstall()
+        installed.gone()

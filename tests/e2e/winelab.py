@@ -205,9 +205,11 @@ class Lab:
         return text
 
     def c(self, windows_path):
-        """Host path of a C:\\ path inside the prefix."""
-        assert windows_path[:3].upper() == "C:\\"
-        return self.drive_c.joinpath(*windows_path[3:].split("\\"))
+        """Host path of a path inside the prefix: on C:, or on a drive its dosdevices map."""
+        assert windows_path[1:3] == ":\\"
+        drive = windows_path[:2].lower()
+        root = self.drive_c if drive == "c:" else self.prefix / "dosdevices" / drive
+        return root.joinpath(*windows_path[3:].split("\\"))
 
     def place(self, source, windows_path):
         target = self.c(windows_path)
