@@ -3,17 +3,20 @@
 bench/installer_floor.nsi), both built here around the same launcher,
 doctor and game files, under Wine: each installed once, then updated over
 itself, A B A B in one warm wineserver, silently, as players meet an update.
+Beside them the floor with one call of the installer's engine (what loading
+it costs), and the flushes an update makes, timed on this disk.
 
 Usage: bench_installer.py BUILD_DIR WORK_DIR [PAIRS (8)] [GAME_MB (0)]
 GAME_MB adds a file of that many megabytes of random bytes to the game, as
 a real game's data is: incompressible, so that decompressing it dominates.
 Prints each one's median wall time (from `wine setup.exe /S` started to its
-exit) and the median of the pairwise ratios A/B.
+exit) and the median of the pairwise ratios to the floor.
 """
 import os
 import shutil
 import statistics
 import sys
+import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -36,7 +39,10 @@ def build(build_dir, work, game_mb):
     (game / "play.url").write_text("[InternetShortcut]\r\nURL=https://x.example/\r\n")
     shutil.copyfile(build_dir / "standins" / "browser_standin.exe", game / "fscommand" / "wgame.exe")
     made = {}
-    for name, script in (("ours", installer.SCRIPT), ("floor", ROOT / "bench" / "installer_floor.nsi")):
+    floor = ROOT / "bench" / "installer_floor.nsi"
+    engine_call = work / "floor-engine.nsi"
+    engine_call.write_text(f'!define ENGINE_CALL\n!include "{floor}"\n')
+    for name, script in (("ours", installer.SCRIPT), ("floor", floor), ("engine", engine_call)):
         private = work / f"make-{name}"
         shutil.rmtree(private, ignore_errors=True)
         private.mkdir()
@@ -45,6 +51,34 @@ def build(build_dir, work, game_mb):
         made[name] = work / f"{name}-setup.exe"
         installer.build_installer(branding, build_dir, game, made[name], hook, private, build_dir, script=script)
     return made
+
+
+def flush_cost(build_dir, work):
+    """Seconds the flushes of an update of the game in work take here: each
+    new file's once it is written, and a journal line's (three a file, and a
+    few more), each a host fsync, as Wine's FlushFileBuffers is."""
+    branding = Branding.load(build_dir)
+    files = [build_dir / branding.launcher, build_dir / branding.doctor]
+    files += [p for p in (work / "game").rglob("*") if p.is_file()]
+    folder = work / "flushes"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir()
+    spent = 0.0
+    with open(folder / "journal", "wb") as journal:
+        for n, source in enumerate(files):
+            copy = folder / str(n)
+            shutil.copyfile(source, copy)
+            with open(copy, "rb+") as out:
+                start = time.perf_counter()
+                os.fsync(out.fileno())
+                spent += time.perf_counter() - start
+        for _ in range(3 * len(files) + 4):
+            journal.write(b"replace\tname\n")
+            journal.flush()
+            start = time.perf_counter()
+            os.fsync(journal.fileno())
+            spent += time.perf_counter() - start
+    return spent
 
 
 def main():
@@ -70,9 +104,11 @@ def main():
         lab.stop()
     for name, spent in times.items():
         print(f"{name:6} median {statistics.median(spent):.3f} s  ({', '.join(f'{t:.2f}' for t in spent)})")
-    ratios = [a / b for a, b in zip(times["ours"], times["floor"])]
-    print(f"ours/floor: median of {pairs} pairs {statistics.median(ratios):.3f}"
-          f" (quartiles {', '.join(f'{q:.2f}' for q in statistics.quantiles(ratios, n=4))})")
+    for name in ("ours", "engine"):
+        ratios = [a / b for a, b in zip(times[name], times["floor"])]
+        print(f"{name}/floor: median of {pairs} pairs {statistics.median(ratios):.3f}"
+              f" (quartiles {', '.join(f'{q:.2f}' for q in statistics.quantiles(ratios, n=4))})")
+    print(f"flushes of an update, on this disk: {flush_cost(build_dir, work):.3f} s")
 
 
 if __name__ == "__main__":

@@ -9,6 +9,10 @@ SetCompressor /SOLID lzma
 SetDateSave off
 
 !include FileFunc.nsh
+!ifdef ENGINE_CALL
+  ; The floor and one call of the installer's engine: what loading it costs.
+  !addplugindir /x86-unicode "${ENGINE}"
+!endif
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -25,4 +29,7 @@ Section
   File "/oname=$INSTDIR\${NAME}.exe" "${PROGRAMS}/${NAME}.exe"
   File "/oname=$INSTDIR\${NAME}-doctor.exe" "${PROGRAMS}/${NAME}-doctor.exe"
   !include "${GAME_FILES}"
+!ifdef ENGINE_CALL
+  setupengine::Abandon "$INSTDIR"
+!endif
 SectionEnd
