@@ -256,6 +256,9 @@ std::optional<bool> Players(const Text& folder, const Text& name, const Record& 
 // --- the journal -------------------------------------------------------------------------
 using Line = std::vector<Text>;
 
+// The journal's names in UTF-8, where half a surrogate pair (which a Windows
+// file name may hold) is kept as it is, not replaced as text for a person
+// is: a name read back must be the very name written.
 std::string Utf8(const Text& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
