@@ -17,13 +17,12 @@
 import json
 import os
 import re
-import shutil
 import subprocess
 import time
 import winreg
 from pathlib import Path
 
-from winelab import GUARDED_CLASSES, USER_CHOICE, USER_CHOICE_LATEST, Run, read_events
+from winelab import GUARDED_CLASSES, USER_CHOICE, USER_CHOICE_LATEST, LabCommon, Run
 
 HIVES = {"HKEY_CURRENT_USER": winreg.HKEY_CURRENT_USER, "HKCU": winreg.HKEY_CURRENT_USER,
          "HKEY_LOCAL_MACHINE": winreg.HKEY_LOCAL_MACHINE, "HKLM": winreg.HKEY_LOCAL_MACHINE}
@@ -43,7 +42,7 @@ def split_key(path):
     return HIVES[hive.upper()], sub
 
 
-class NativeLab:
+class NativeLab(LabCommon):
     def __init__(self, work, build, windows=False, template=None):
         self.work = Path(os.environ["TEMP"]) / "gamestart-lab" / Path(work).name
         self.build = Path(build).resolve()
@@ -209,27 +208,6 @@ class NativeLab:
         home = Path(os.environ["USERPROFILE"])
         return home / name if name else home
 
-    def place(self, source, windows_path):
-        target = self.c(windows_path)
-        target.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(source, target)
-
-    def install(self, standin, windows_path, linger_ms=None, window_ms=None):
-        self.place(self.build / "standins" / standin, windows_path)
-        self.set_linger(windows_path, linger_ms)
-        window = self.c(windows_path + ".window")
-        if window_ms is None:
-            window.unlink(missing_ok=True)
-        else:
-            window.write_text("%d %d" % window_ms)
-
-    def set_linger(self, windows_path, linger_ms):
-        linger = self.c(windows_path + ".linger")
-        if linger_ms is None:
-            linger.unlink(missing_ok=True)
-        else:
-            linger.write_text(str(linger_ms))
-
     def install_standins(self):
         self.install("browser_standin.exe", self.shell_open)
         for name in ("quit_poster.exe", "key_guard.exe", "guard_probe.exe"):
@@ -261,31 +239,6 @@ class NativeLab:
             if beside:
                 beside.wait(timeout=60)
         return Run(status, start, end, timed_out)
-
-    def startup_beside(self, run, probe):
-        starts = [e for e in read_events(probe) if e.event == "start"]
-        return starts[0].ms / 1000 - run.start if starts else self.startup_s
-
-    def settle(self, log, still_running=(), limit_s=8.0):
-        deadline = time.time() + limit_s
-        while time.time() < deadline:
-            events = read_events(log)
-            started = {e.pid for e in events if e.event == "start" and not e.image.lower().endswith(still_running)}
-            if started <= {e.pid for e in events if e.event == "exit"}:
-                time.sleep(0.2 + 2 * self.startup_s)
-                if len(read_events(log)) == len(events):
-                    return
-            time.sleep(0.1)
-
-    def measure_startup(self, tries=3):
-        log, slowest = self.work / "startup.log", 0.0
-        for _ in range(tries):
-            log.unlink(missing_ok=True)
-            run = self.run(self.shell_open, log=log, timeout=60)
-            starts = [e for e in read_events(log) if e.event == "start"]
-            if starts:
-                slowest = max(slowest, starts[0].ms / 1000 - run.start)
-        return slowest
 
     def run_command_line(self, command_line, cwd, timeout=60, lang=None):
         batch = Path(cwd) / "command.bat"

@@ -119,7 +119,69 @@ def regedit(lines, env, log_file, work):
     wine_tool(["wine", "regedit", "/S", win_path(reg)], env, log_file, timeout=60)
 
 
-class Lab:
+class LabCommon:
+    """What both Labs do alike, over their own c(), run() and shell_open."""
+
+    def place(self, source, windows_path):
+        target = self.c(windows_path)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(source, target)
+
+    def install(self, standin, windows_path, linger_ms=None, window_ms=None):
+        """window_ms: (shown, closed) after its start, for a stand-in browser
+        that shows a window (only where the prefix has a graphics driver)."""
+        self.place(self.build / "standins" / standin, windows_path)
+        self.set_linger(windows_path, linger_ms)
+        window = self.c(windows_path + ".window")
+        if window_ms is None:
+            window.unlink(missing_ok=True)
+        else:
+            window.write_text("%d %d" % window_ms)
+
+    def set_linger(self, windows_path, linger_ms):
+        linger = self.c(windows_path + ".linger")
+        if linger_ms is None:
+            linger.unlink(missing_ok=True)
+        else:
+            linger.write_text(str(linger_ms))
+
+    def startup_beside(self, run, probe):
+        """How long the stand-in started beside run took to its first
+        instruction; the lab's start-up when it recorded nothing."""
+        starts = [e for e in read_events(probe) if e.event == "start"]
+        return starts[0].ms / 1000 - run.start if starts else self.startup_s
+
+    def settle(self, log, still_running=(), limit_s=8.0):
+        """Waits until every stand-in that started has recorded its exit (but
+        those named in still_running): the shell starts the follow-ups
+        without waiting, so they may record after the launcher has gone."""
+        deadline = time.time() + limit_s
+        while time.time() < deadline:
+            events = read_events(log)
+            started = {e.pid for e in events if e.event == "start" and not e.image.lower().endswith(still_running)}
+            if started <= {e.pid for e in events if e.event == "exit"}:
+                # and nothing new starts right after: a program the shell has
+                # just created needs a start-up before it records anything
+                time.sleep(0.2 + 2 * self.startup_s)
+                if len(read_events(log)) == len(events):
+                    return
+            time.sleep(0.1)
+
+    def measure_startup(self, tries=3):
+        """Seconds from starting a program to its first instruction, the
+        slowest of a few: much more where i386 code runs emulated."""
+        log = self.work / "startup.log"
+        slowest = 0.0
+        for _ in range(tries):
+            log.unlink(missing_ok=True)
+            run = self.run(self.shell_open, log=log, timeout=60)
+            starts = [e for e in read_events(log) if e.event == "start"]
+            if starts:
+                slowest = max(slowest, starts[0].ms / 1000 - run.start)
+        return slowest
+
+
+class Lab(LabCommon):
     def __init__(self, work, build, windows=False, template=None):
         self.work = Path(work).resolve()
         self.build = Path(build).resolve()
@@ -211,29 +273,6 @@ class Lab:
         root = self.drive_c if drive == "c:" else self.prefix / "dosdevices" / drive
         return root.joinpath(*windows_path[3:].split("\\"))
 
-    def place(self, source, windows_path):
-        target = self.c(windows_path)
-        target.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(source, target)
-
-    def install(self, standin, windows_path, linger_ms=None, window_ms=None):
-        """window_ms: (shown, closed) after its start, for a stand-in browser
-        that shows a window (only where the prefix has a graphics driver)."""
-        self.place(self.build / "standins" / standin, windows_path)
-        self.set_linger(windows_path, linger_ms)
-        window = self.c(windows_path + ".window")
-        if window_ms is None:
-            window.unlink(missing_ok=True)
-        else:
-            window.write_text("%d %d" % window_ms)
-
-    def set_linger(self, windows_path, linger_ms):
-        linger = self.c(windows_path + ".linger")
-        if linger_ms is None:
-            linger.unlink(missing_ok=True)
-        else:
-            linger.write_text(str(linger_ms))
-
     def install_standins(self):
         self.install("browser_standin.exe", SHELL_OPEN)
         self.install("quit_poster.exe", r"C:\standins\quit_poster.exe")
@@ -277,41 +316,6 @@ class Lab:
             if beside:
                 beside.wait(timeout=60)
         return Run(status, start, end, timed_out)
-
-    def startup_beside(self, run, probe):
-        """How long the stand-in started beside run took to its first
-        instruction; the lab's start-up when it recorded nothing."""
-        starts = [e for e in read_events(probe) if e.event == "start"]
-        return starts[0].ms / 1000 - run.start if starts else self.startup_s
-
-    def settle(self, log, still_running=(), limit_s=8.0):
-        """Waits until every stand-in that started has recorded its exit (but
-        those named in still_running): the shell starts the follow-ups
-        without waiting, so they may record after the launcher has gone."""
-        deadline = time.time() + limit_s
-        while time.time() < deadline:
-            events = read_events(log)
-            started = {e.pid for e in events if e.event == "start" and not e.image.lower().endswith(still_running)}
-            if started <= {e.pid for e in events if e.event == "exit"}:
-                # and nothing new starts right after: a program the shell has
-                # just created needs a start-up before it records anything
-                time.sleep(0.2 + 2 * self.startup_s)
-                if len(read_events(log)) == len(events):
-                    return
-            time.sleep(0.1)
-
-    def measure_startup(self, tries=3):
-        """Seconds from starting a program to its first instruction, the
-        slowest of a few: much more where i386 code runs emulated."""
-        log = self.work / "startup.log"
-        slowest = 0.0
-        for _ in range(tries):
-            log.unlink(missing_ok=True)
-            run = self.run(SHELL_OPEN, log=log, timeout=60)
-            starts = [e for e in read_events(log) if e.event == "start"]
-            if starts:
-                slowest = max(slowest, starts[0].ms / 1000 - run.start)
-        return slowest
 
     def run_command_line(self, command_line, cwd, timeout=60, lang=None):
         """Runs a Windows command line as it stands: wine would quote an
