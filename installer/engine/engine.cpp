@@ -1,6 +1,7 @@
 #include "installer/engine/engine.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -256,53 +257,6 @@ std::optional<bool> Players(const Text& folder, const Text& name, const Record& 
 // --- the journal -------------------------------------------------------------------------
 using Line = std::vector<Text>;
 
-// The journal's names in UTF-8, where half a surrogate pair (which a Windows
-// file name may hold) is kept as it is, not replaced as text for a person
-// is: a name read back must be the very name written.
-std::string Utf8(const Text& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-Text FromUtf8(const std::string& bytes) {
-  Text out;
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    const int more = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-    std::uint32_t c = more == 0 ? b : b & (0x3F >> more);
-    for (int k = 1; k <= more && i + k < bytes.size(); ++k)
-      c = c << 6 | (static_cast<unsigned char>(bytes[i + k]) & 0x3F);
-    i += more + 1;
-    if (c >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
-}
-
 // Appends lines of tab-separated fields, each flushed before it answers:
 // what it says has happened is on the disk before the step it names.
 class Journal {
@@ -318,10 +272,13 @@ class Journal {
   bool Add(const Fields&... fields) {
     Text line;
     ((line += (line.empty() ? Text() : Text(u"\t")) + Text(fields)), ...);
-    const std::string bytes = Utf8(line + u"\n");
+    // UTF-16 as Windows names files, so that a name read back is the very
+    // name written, half a surrogate pair and all.
+    const Text text = line + u"\n";
+    const auto size = static_cast<std::uint32_t>(text.size() * sizeof(char16_t));
     std::uint32_t written = 0;
-    if (!ok() || !sys::WriteFile(file_, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &written) ||
-        written != bytes.size() || !sys::FlushFileBuffers(file_))
+    if (!ok() || !sys::WriteFile(file_, text.data(), size, &written) || written != size ||
+        !sys::FlushFileBuffers(file_))
       return false;
     lines_.push_back(Split(line));
     return true;
@@ -346,9 +303,11 @@ class Journal {
       bytes.append(buffer, read);
     sys::CloseHandle(file);
     if (!complete) return std::nullopt;
+    Text text(bytes.size() / sizeof(char16_t), u'\0');
+    std::memcpy(text.data(), bytes.data(), text.size() * sizeof(char16_t));
     std::vector<Line> lines;
-    for (std::size_t start = 0, end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1)
-      lines.push_back(Split(FromUtf8(bytes.substr(start, end - start))));
+    for (std::size_t start = 0, end; (end = text.find(u'\n', start)) != Text::npos; start = end + 1)
+      lines.push_back(Split(text.substr(start, end - start)));
     return lines;
   }
 
