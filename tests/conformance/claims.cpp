@@ -262,17 +262,21 @@ ShellSays AskShell(std::uint32_t what) {
   return s;
 }
 
-// The default value of HKCR\path, or empty text.
-std::u16string ClassValue(const std::u16string& path) {
+// The text of a value (up to 1023 characters) of root\path opened with
+// rights, or empty text.
+std::u16string ValueText(Key root, const std::u16string& path, const char16_t* name, std::uint32_t rights = kKeyRead) {
   Key opened = kNoKey;
-  if (RegOpenKeyExW(kClassesRoot, path.c_str(), 0, kKeyRead, &opened) != kErrorSuccess) return u"";
+  if (RegOpenKeyExW(root, path.c_str(), 0, rights, &opened) != kErrorSuccess) return u"";
   std::u16string text(1024, u'\0');
   std::uint32_t type = 0, size = static_cast<std::uint32_t>(text.size() * 2);
   const std::int32_t status =
-      RegQueryValueExW(opened, u"", nullptr, &type, reinterpret_cast<std::uint8_t*>(&text[0]), &size);
+      RegQueryValueExW(opened, name, nullptr, &type, reinterpret_cast<std::uint8_t*>(&text[0]), &size);
   RegCloseKey(opened);
   return status == kErrorSuccess ? text.substr(0, text.find(u'\0')) : u"";
 }
+
+// The default value of HKCR\path, or empty text.
+std::u16string ClassValue(const std::u16string& path) { return ValueText(kClassesRoot, path, u""); }
 
 // The classes whose open command the shell may run for http links: http
 // itself, and the ones the user's choices name.
@@ -376,24 +380,14 @@ std::string AnsiWindowMessages(Builder& b) {
 }
 
 // --- the machine, as the doctor asks it ---------------------------------------------------
-std::u16string ReadSoftware(const std::u16string& key, std::uint32_t rights) {
-  Key opened = kNoKey;
-  if (RegOpenKeyExW(kLocalMachine, key.c_str(), 0, rights, &opened) != kErrorSuccess) return u"(not opened)";
-  std::u16string text(64, u'\0');
-  std::uint32_t type = 0, size = static_cast<std::uint32_t>(text.size() * 2);
-  const std::int32_t status =
-      RegQueryValueExW(opened, u"v", nullptr, &type, reinterpret_cast<std::uint8_t*>(&text[0]), &size);
-  RegCloseKey(opened);
-  return status == kErrorSuccess ? text.substr(0, text.find(u'\0')) : u"(not read)";
-}
-
 std::string RegistryViews(Builder& b) {
   const std::u16string key = b.SoftwareKey();
   b.SoftwareValue(key, true, u"v", u"64-bit view");
   b.SoftwareValue(key, false, u"v", u"32-bit view");
   bool wow64 = false;
   IsWow64Process(kCurrentProcess, &wow64);
-  const std::u16string wide = ReadSoftware(key, kKeyRead | kKeyWow64_64Key), plain = ReadSoftware(key, kKeyRead);
+  const std::u16string wide = ValueText(kLocalMachine, key, u"v", kKeyRead | kKeyWow64_64Key),
+                       plain = ValueText(kLocalMachine, key, u"v");
   Seen seen;
   seen.Expect(wide == u"64-bit view", "with KEY_WOW64_64KEY: " + Utf8(wide));
   seen.Expect(plain == (wow64 ? u"32-bit view" : u"64-bit view"),
