@@ -177,15 +177,14 @@ TEST_F(DoctorTest, TellsWhatTheLauncherWouldDo) {
       {"Windows Server 2025 keeps its name; the browser's resource lists Russian first",
        [](World& w) {
          sim::kWindowsServer2025.InstallIn(w);
-         sim::VersionResource r = Resource({{0x0419, 0x04B0}, {0x0409, 0x04B0}}, u"041904B0",
-                                           u"Яндекс Браузер", u"", u"ООО «Яндекс»");
-         r.values.erase(u"\\StringFileInfo\\041904B0\\FileVersion");
-         const sim::VersionResource english =
-             Resource({}, u"040904B0", u"Yandex Browser", u"24.12.0.1772", u"YANDEX LLC");
-         for (const auto& [name, value] : english.values)
-           r.values[name] = {r.block.size() + value.offset, value.length};
-         r.block.insert(r.block.end(), english.block.begin(), english.block.end());
-         w.version_resources[u"C:\\Browser\\browser.exe"] = r;
+         // The Russian table has no FileVersion.
+         w.version_resources[u"C:\\Browser\\browser.exe"] = sim::VersionResource::Of(
+             {{0x0419, 0x04B0}, {0x0409, 0x04B0}},
+             {{u"\\StringFileInfo\\041904B0\\ProductName", u"Яндекс Браузер"},
+              {u"\\StringFileInfo\\041904B0\\CompanyName", u"ООО «Яндекс»"},
+              {u"\\StringFileInfo\\040904B0\\ProductName", u"Yandex Browser"},
+              {u"\\StringFileInfo\\040904B0\\FileVersion", u"24.12.0.1772"},
+              {u"\\StringFileInfo\\040904B0\\CompanyName", u"YANDEX LLC"}});
        }},
       {"an ARM64 laptop runs the doctor, an x86 program, emulated", [](World& w) { sim::kWindows11Arm64.InstallIn(w); }},
       {"Windows 10 22H2; the browser's strings are in Windows-1252's table, which it does not list",
