@@ -302,4 +302,26 @@ TEST_F(InstallerTest, FailingAnyCallEndsWhollyDoneOrAsBefore) {
   }
 }
 
+// A scanner holds a pack through the update for a while: let go within 5 s,
+// the update waits for it; held longer, it fails with the install as it was.
+TEST_F(InstallerTest, AHeldFileIsWaitedForUpToFiveSeconds) {
+  const struct {
+    std::int64_t held_ms;
+    Status ends;
+  } kHolds[] = {{4800, Status::kDone}, {5300, Status::kHeld}};
+  for (const auto& hold : kHolds) {
+    SCOPED_TRACE("held for " + std::to_string(hold.held_ms) + " ms");
+    SetUp();
+    Installed(kFirst, 1, u"2.1");
+    const State before = Now();
+    sim::DiskFile& pack = world().disk[Path(u"data\\pack1.dat")];
+    pack.held = true;
+    pack.let_go_ms = world().now_ms + hold.held_ms;
+    EXPECT_EQ(Install(kSecond, 2, u"2.2"), hold.ends);
+    if (hold.ends == Status::kHeld) {
+      EXPECT_EQ(Now(), before);
+    }
+  }
+}
+
 }  // namespace

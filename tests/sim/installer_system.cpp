@@ -305,6 +305,7 @@ void Sleep(std::uint32_t milliseconds) {
   world.Enter(Call::Sleep);
   world.now_ms += milliseconds;
   if (world.now_ms > world.clock_cap_ms) throw sim::Runaway();
+  for (auto& [path, file] : world.disk) file.held = file.held && world.now_ms < file.let_go_ms;
 }
 
 // --- the registry, under HKCU -----------------------------------------------------------

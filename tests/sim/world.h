@@ -254,9 +254,10 @@ inline constexpr std::int32_t kHresultNotImplemented = static_cast<std::int32_t>
 struct DiskFile {
   bool folder = false;
   std::vector<std::uint8_t> bytes, durable;
-  std::uint64_t written = 0;  // last-write time, a FILETIME
-  bool held = false;          // open by another program without sharing: no open, rename or delete
-  bool running = false;       // a running program's image: renamed, but neither written nor deleted
+  std::uint64_t written = 0;           // last-write time, a FILETIME
+  bool held = false;                   // open by another program without sharing: no open, rename or delete
+  std::int64_t let_go_ms = INT64_MAX;  // when a held file's holder closes it
+  bool running = false;                // a running program's image: renamed, but neither written nor deleted
 };
 
 // Thrown by Sleep when a test's loop runs past the virtual time cap.
