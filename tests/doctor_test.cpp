@@ -218,7 +218,7 @@ TEST_F(DoctorTest, TellsWhatTheLauncherWouldDo) {
          // Its table lists a language it has no strings for; the product
          // name's 128th character is the first half of an emoji.
          sim::VersionResource r = Resource({{0x0407, 0x04E4}}, u"040904B0",
-                                           u"\x1b[2J\rBrowser\n" + std::u16string(114, u'x') + u"\U0001F600!", u"1.0",
+                                           u"\x1b[2J\rBrowser\n\x85" + std::u16string(113, u'x') + u"\U0001F600!", u"1.0",
                                            u"Maker");
          r.values[u"\\StringFileInfo\\040904B0\\FileVersion"] = {r.block.size() + 64, 10};  // past the end
          r.values[u"\\StringFileInfo\\040904B0\\CompanyName"].length = 400;                 // past the end too

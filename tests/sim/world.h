@@ -160,7 +160,7 @@ inline const Machine kWindows10_22H2{
 inline const Machine kWindows7Sp1{
     kWindows7, platform::kMachineAmd64, false, u"Windows 7 Professional", nullptr, nullptr, u"7601", std::nullopt};
 inline const Machine kWindows11Arm64{
-    kWindows8AndLater, platform::kMachineArm64, true, u"Windows 10 Home", u"24H2", u"2009", u"26100", 2894};
+    kWindows8AndLater, platform::kMachineArm64, true, u"Windows 10 Home", u"21H2", u"2009", u"22000", 2538};
 inline const Machine kWindowsServer2025{kWindows8AndLater,
                                         platform::kMachineAmd64,
                                         true,
