@@ -483,7 +483,6 @@ void Abandon(const Text& folder) {
 }
 
 Result Commit(const Text& folder, const Keys& keys, std::uint32_t generation, const std::vector<EntryValue>& entry) {
-  if (!Recover(folder, keys)) return Failed(u"read", Join(folder, kJournal), GetLastError());
   const Text staging = Join(folder, kStaging), backup = Join(folder, kBackup), journal_path = Join(folder, kJournal);
   std::vector<Text> staged;
   if (!ListFiles(staging, u"", &staged) || staged.empty())

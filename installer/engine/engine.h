@@ -63,9 +63,10 @@ struct Result {
 Result Prepare(const Text& folder, const Keys& keys, const Text& recorded_folder, std::uint64_t needed,
                const Text& launcher, const Text& doctor);
 
-// Puts the staged files in place and records them, as install generation;
-// writes the entry before the first file of a first install, after the last
-// of an update. On failure everything is as it was.
+// After Prepare, in the same run: puts the staged files in place and records
+// them, as install generation; writes the entry before the first file of a
+// first install, after the last of an update. On failure everything is as
+// it was.
 Result Commit(const Text& folder, const Keys& keys, std::uint32_t generation, const std::vector<EntryValue>& entry);
 
 // What an extraction stopped by an error left: the staging folder goes.
