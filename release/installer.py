@@ -95,16 +95,17 @@ def build_installer(branding, programs, game, out, hook, work, engine, script=SC
     shutil.rmtree(links, ignore_errors=True)
     links.mkdir()
     lines = []
+    shipped = game_files(game) if game else []
     # makensis reads each file through a link of a plain name: a "$" in a
     # source path cannot be escaped.
-    for n, path in enumerate(game_files(game) if game else [], 1):
+    for n, path in enumerate(shipped, 1):
         (links / str(n)).symlink_to(Path(game, path))
         lines.append(f'!insertmacro InstallFile "{links / str(n)}" "{nsis_text(path.replace("/", chr(92)))}"\n')
     include.write_text("\ufeff" + "".join(lines), encoding="utf-8")
     # Room for the new files beside the old ones: the programs, the game, and
     # a mebibyte for the uninstaller and the folders' own entries.
     carried = [Path(programs, branding.launcher), Path(programs, branding.doctor)]
-    carried += [Path(game, path) for path in game_files(game)] if game else []
+    carried += [Path(game, path) for path in shipped]
     needed = sum(path.stat().st_size for path in carried) + (1 << 20)
     log = work / "installer.log"
     done = run(["makensis", "-V2", "-INPUTCHARSET", "UTF8", f"-DNAME={branding.name}",
