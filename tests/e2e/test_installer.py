@@ -499,12 +499,13 @@ def _killed_in_commit(t, installed, update):
 
 
 def _full_disk(t, installed, update):
-    """The drive has less room than the update's files need beside the old ones: it fails before it writes."""
+    """The drive has less room than the update's files need beside the old ones (with room to spare), though its
+    files alone would fit: it fails before it writes."""
     before = snapshot(installed)
     free = os.statvfs(installed.folder).f_bavail * os.statvfs(installed.folder).f_frsize
     filler = installed.folder.parent / "video.mp4"  # the player's, beside the game
     with open(filler, "wb") as out:  # written, not sparse: it takes its room
-        for _ in range(max(free - (256 << 10), 0) >> 16):
+        for _ in range(max(free - (1 << 20), 0) >> 16):
             out.write(bytes(1 << 16))
     installed.install(update, status=2)
     t.expect(snapshot(installed) == before, "the update refused for room changed the install")
